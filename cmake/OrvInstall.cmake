@@ -1,0 +1,21 @@
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+install(TARGETS orv_fp orv_kernel orv_gpu orv_input orv_app
+        EXPORT orv-targets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES include/orv/kernel.hpp include/orv/gpu.hpp include/orv/input.hpp
+              include/orv/app.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orv)
+install(TARGETS orv-selfcheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(EXPORT orv-targets NAMESPACE orv:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)
+
+configure_package_config_file(cmake/orv-config.cmake.in
+  ${PROJECT_BINARY_DIR}/orv-config.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/orv-config-version.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/orv-config.cmake ${PROJECT_BINARY_DIR}/orv-config-version.cmake
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)

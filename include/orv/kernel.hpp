@@ -1,0 +1,215 @@
+// orv_kernel: points of real projective 3-space, their metric, and 4×4 projective
+// transformations.
+//
+// Arithmetic is IEEE double precision with every sum in the order written here, left to right in
+// index order (x, y, z, w; k = 0..3 in products), and never contracted into fused multiply-adds
+// (the build compiles ORV code with -ffp-contract=off). Comparisons are ordinary IEEE
+// comparisons: false when an operand is NaN. No operation allocates, fails or reports anything:
+// degenerate input gets the fallback documented with the operation, and non-finite values
+// propagate.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+
+namespace orv {
+
+// Below this |w| a point counts as being at infinity when it is dehomogenised.
+inline constexpr double W_EPS = 1e-6;
+
+// Radius of the world sphere in kilometres (the distance conversions take metres).
+inline constexpr double R_KALDRA_KM = 5838.4;
+
+// The four standard affine charts, named after the coordinate that is non-zero on the chart.
+enum class AffineCard : std::uint8_t { UW = 0, UX = 1, UY = 2, UZ = 3 };
+
+// A homogeneous point: any four values (the zero vector included); v and c·v, c ≠ 0, name the same
+// projective point. Only `normalize` yields unit vectors, the representatives on S³.
+struct HomVec4 {
+  double x = 0.0;
+  double y = 0.0;
+  double z = 0.0;
+  double w = 0.0;
+
+  static constexpr HomVec4 init(double x, double y, double z, double w) noexcept {
+    return {x, y, z, w};
+  }
+  // The representative (x, y, z, 1) of a Cartesian point.
+  static constexpr HomVec4 fromCartesian(double x, double y, double z) noexcept {
+    return {x, y, z, 1.0};
+  }
+  // ((a.x·b.x + a.y·b.y) + a.z·b.z) + a.w·b.w
+  static constexpr double dot(HomVec4 a, HomVec4 b) noexcept {
+    return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
+  }
+
+  // Euclidean norm of all four coordinates.
+  double norm() const noexcept;
+  // The unit representative; a vector with norm below 1e-15 becomes (0, 0, 0, 1).
+  HomVec4 normalize() const noexcept;
+  // Cartesian coordinates in the w chart: (x, y, z)/w when |w| ≥ W_EPS; otherwise the point is a
+  // direction, (x, y, z)/norm, or (0, 0, 0) when the norm is below 1e-15.
+  std::array<double, 3> cartesian3() const noexcept;
+  // The chart of the coordinate of largest magnitude, ties going in the order w, x, y, z.
+  AffineCard pickBestCard() const noexcept;
+
+  // Projective equality: both norms at least `tol` and |cos| of the angle between a and b above
+  // 1 − tol (strictly). The sign of the representatives does not matter.
+  static bool isSamePoint(HomVec4 a, HomVec4 b, double tol) noexcept;
+  // isSamePoint(a, −b, tol): states the Z/2Z identification, so it is true for b = ±a alike.
+  static bool isAntipodalTo(HomVec4 a, HomVec4 b, double tol) noexcept;
+
+  friend constexpr bool operator==(HomVec4, HomVec4) noexcept = default;
+};
+
+// A 4×4 matrix acting on column vectors, stored column-major: element (r, c) is data[c·4 + r], so
+// a translation lives in data[12], data[13], data[14]. Any sixteen values form a valid matrix;
+// the default value is the zero matrix.
+struct PGL4 {
+  std::array<double, 16> data{};
+
+  using Rows = std::array<std::array<double, 4>, 4>;
+
+  static constexpr PGL4 identity() noexcept {
+    return {{1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, 0.0, 1.0}};
+  }
+  // Wraps sixteen values given in storage (column-major) order.
+  static constexpr PGL4 init(const std::array<double, 16>& values) noexcept { return {values}; }
+  // A matrix written out row by row: m[r][c] becomes element (r, c).
+  static constexpr PGL4 fromRowMajor(const Rows& m) noexcept {
+    PGL4 result;
+    for (unsigned r = 0; r < 4; ++r) {
+      for (unsigned c = 0; c < 4; ++c) result.set(r, c, m[r][c]);
+    }
+    return result;
+  }
+
+  // Element access; row and col are in 0..3.
+  constexpr double get(unsigned row, unsigned col) const noexcept { return data[col * 4 + row]; }
+  constexpr void set(unsigned row, unsigned col, double val) noexcept { data[col * 4 + row] = val; }
+
+  // M·v, not normalised. Result r = (((0 + M(r,0)·x) + M(r,1)·y) + M(r,2)·z) + M(r,3)·w.
+  constexpr HomVec4 apply(HomVec4 v) const noexcept {
+    const std::array<double, 4> in{v.x, v.y, v.z, v.w};
+    std::array<double, 4> out{};
+    for (unsigned r = 0; r < 4; ++r) {
+      double sum = 0.0;
+      for (unsigned c = 0; c < 4; ++c) sum += get(r, c) * in[c];
+      out[r] = sum;
+    }
+    return {out[0], out[1], out[2], out[3]};
+  }
+
+  // The product a·b (b acts first). Element (r, c) = Σ_k a(r,k)·b(k,c), summed from 0 in k order.
+  static constexpr PGL4 mul(const PGL4& a, const PGL4& b) noexcept {
+    PGL4 result;
+    for (unsigned c = 0; c < 4; ++c) {
+      for (unsigned r = 0; r < 4; ++r) {
+        double sum = 0.0;
+        for (unsigned k = 0; k < 4; ++k) sum += a.get(r, k) * b.get(k, c);
+        result.set(r, c, sum);
+      }
+    }
+    return result;
+  }
+
+  constexpr PGL4 transpose() const noexcept {
+    PGL4 result;
+    for (unsigned r = 0; r < 4; ++r) {
+      for (unsigned c = 0; c < 4; ++c) result.set(r, c, get(c, r));
+    }
+    return result;
+  }
+
+  // Laplace expansion along row 0: a00·M00 − a01·M01 + a02·M02 − a03·M03, left to right.
+  constexpr double det() const noexcept {
+    return get(0, 0) * minor(0, 0) - get(0, 1) * minor(0, 1) + get(0, 2) * minor(0, 2) -
+           get(0, 3) * minor(0, 3);
+  }
+
+  // This matrix scaled by pow(|det|, −0.25), so that |det| becomes 1 with its sign kept;
+  // unchanged when |det| < 1e-15.
+  PGL4 normalizeDet() const noexcept;
+
+  // Newton–Schulz approximation of (self + delta·I)⁻¹ from X0 = m_regᵀ/‖m_reg‖F², stopping after
+  // the first step whose residual max|m_reg·X − I| is below 1e-12, or after `max_iter` steps.
+  PGL4 inverse(double delta, std::uint32_t max_iter) const noexcept;
+
+  friend constexpr bool operator==(const PGL4&, const PGL4&) noexcept = default;
+
+ private:
+  // The 3×3 determinant left when row r and column c are struck out, expanded along its first
+  // row; the cofactor sign is applied by `det`.
+  constexpr double minor(unsigned r, unsigned c) const noexcept {
+    std::array<std::array<double, 3>, 3> s{};
+    unsigned si = 0;
+    for (unsigned i = 0; i < 4; ++i) {
+      if (i == r) continue;
+      unsigned sj = 0;
+      for (unsigned j = 0; j < 4; ++j) {
+        if (j == c) continue;
+        s[si][sj++] = get(i, j);
+      }
+      ++si;
+    }
+    return s[0][0] * (s[1][1] * s[2][2] - s[1][2] * s[2][1]) -
+           s[0][1] * (s[1][0] * s[2][2] - s[1][2] * s[2][0]) +
+           s[0][2] * (s[1][0] * s[2][1] - s[1][1] * s[2][0]);
+  }
+};
+
+// The identity with column 3 = (tx, ty, tz, 1); points at infinity (w = 0) do not move.
+constexpr PGL4 pglTranslate(double tx, double ty, double tz) noexcept {
+  PGL4 m = PGL4::identity();
+  m.data[12] = tx;
+  m.data[13] = ty;
+  m.data[14] = tz;
+  return m;
+}
+
+// diag(sx, sy, sz, 1).
+constexpr PGL4 pglScale(double sx, double sy, double sz) noexcept {
+  PGL4 m;
+  m.data[0] = sx;
+  m.data[5] = sy;
+  m.data[10] = sz;
+  m.data[15] = 1.0;
+  return m;
+}
+
+// Rotation by `angle` radians about the z axis: (x, y, z, w) ↦ (c·x − s·y, s·x + c·y, z, w).
+PGL4 pglRotateZ(double angle) noexcept;
+
+// The `fromRowMajor` matrix of rows fixed when the program is built. A singular matrix (zero or
+// NaN determinant) is not a constant expression, so passing one fails the build.
+consteval PGL4 pglFromHomogeneous(const PGL4::Rows& m) {
+  const PGL4 result = PGL4::fromRowMajor(m);
+  const double d = result.det();
+  if (!(d < 0.0 || d > 0.0)) throw "pglFromHomogeneous: the matrix is singular";
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fubini–Study metric
+
+// The angle in [0, π/2] between the lines spanned by a and b: acos of the cosine ratio
+// |a·b|/(|a||b|) capped at 1 (a NaN ratio counts as 1). 0 when either norm is below 1e-15.
+double fsDistance(HomVec4 a, HomVec4 b) noexcept;
+// cos(s/(2R)): the cosine W that a world length s (metres) on the radius R (metres) stands for.
+double wFromDistance(double s_meters, double R_meters) noexcept;
+// (2R)·acos(W clamped into [−1, 1]); a NaN W counts as 1. Lies in [0, 2πR].
+double sFromW(double W, double R_meters) noexcept;
+
+// ---------------------------------------------------------------------------------------------
+// Operator constructions
+
+// J = a − aᵀ (twice the antisymmetric part; no factor ½).
+PGL4 computeResonance(const PGL4& a) noexcept;
+// Π = I − (jcᵀ·(jc·jcᵀ + δI)⁻¹)·jc with the inverse taken by Newton–Schulz with the same δ as its
+// shift and at most 8 steps, so the matrix inverted is jc·jcᵀ + 2δI.
+PGL4 computeProjector(const PGL4& jc, double delta) noexcept;
+// x·y + ε·(x ∘ y), element i gaining (ε·x[i])·y[i].
+PGL4 deformedTensorProduct(const PGL4& x, const PGL4& y, double epsilon) noexcept;
+
+}  // namespace orv

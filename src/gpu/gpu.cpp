@@ -1,0 +1,1 @@
+#include "orv/gpu.hpp"

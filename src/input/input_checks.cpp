@@ -1,0 +1,1 @@
+#include "input/input_checks.hpp"
