@@ -74,11 +74,11 @@ std::size_t CheckingAllocator::liveBlocks() const noexcept { return table_->live
 void* CheckingAllocator::do_allocate(std::size_t bytes, std::size_t alignment) {
   void* p = ::operator new(bytes, std::align_val_t{alignment});
   Block block{bytes, alignment, table_->next_sequence++, {}, 0};
-  // Leave out this frame and the memory_resource::allocate that called it.
-  std::array<void*, kMaxFrames + 2> frames{};
+  // Leave out this frame: the trace starts where memory_resource::allocate was called.
+  std::array<void*, kMaxFrames + 1> frames{};
   const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
-  block.frame_count = std::max(0, count - 2);
-  std::copy_n(frames.begin() + 2, block.frame_count, block.frames.begin());
+  block.frame_count = std::max(0, count - 1);
+  std::copy_n(frames.begin() + 1, block.frame_count, block.frames.begin());
   table_->live.emplace(p, block);
   return p;
 }

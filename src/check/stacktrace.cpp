@@ -49,7 +49,7 @@ void appendFrames(std::string& out, void* const* frames, int count) {
 void appendStackTrace(std::string& out, int skip) {
   std::array<void*, 64> frames{};
   const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
-  const int first = std::min(count, skip + 1);
+  const int first = std::min(count, skip + 1);  // leave out this function too
   appendFrames(out, frames.data() + first, count - first);
 }
 
