@@ -34,7 +34,8 @@ std::size_t formatHex(std::uintptr_t value, char* out) noexcept {
   } while (value != 0);
   out[0] = '0';
   out[1] = 'x';
-  for (std::size_t i = 0; i < count; ++i) out[2 + i] = digits[count - 1 - i];
+  for (std::size_t i = 0; i < count; ++i)
+    out[2 + i] = digits[count - 1 - i];
   return 2 + count;
 }
 
@@ -95,13 +96,14 @@ void installFaultHandlers() noexcept {
   stack.ss_size = g_alternate_stack.size();
   ::sigaltstack(&stack, nullptr);
 
-  struct sigaction fault{};
+  struct sigaction fault {};
   fault.sa_sigaction = onFault;
   fault.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
   sigemptyset(&fault.sa_mask);
-  for (const int signal : {SIGSEGV, SIGILL, SIGBUS, SIGFPE}) ::sigaction(signal, &fault, nullptr);
+  for (const int signal : {SIGSEGV, SIGILL, SIGBUS, SIGFPE})
+    ::sigaction(signal, &fault, nullptr);
 
-  struct sigaction pipe{};
+  struct sigaction pipe {};
   pipe.sa_handler = onPipe;
   sigemptyset(&pipe.sa_mask);
   ::sigaction(SIGPIPE, &pipe, nullptr);

@@ -56,8 +56,8 @@ void ProgressDisplay::end() {
 void ProgressDisplay::loop() {
   std::unique_lock lock(state_mutex_);
   while (!wake_.wait_for(lock, draw_interval, [this] { return stopping_; })) {
-    std::string line = root_ + " [" + std::to_string(completed_) + "/" + std::to_string(total_) +
-                       "] " + current_;
+    std::string line =
+        root_ + " [" + std::to_string(completed_) + "/" + std::to_string(total_) + "] " + current_;
     lock.unlock();
     const auto stderr_lock = check::lockStderr();
     // Never let the line wrap: a wrapped line could not be cleared with one carriage return.

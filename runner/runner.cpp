@@ -13,7 +13,8 @@ constexpr std::size_t cmdline_buffer_size = 4096;
 
 Mode parseCommandLine(int argc, const char* const* argv) {
   std::size_t bytes = 0;
-  for (int i = 0; i < argc; ++i) bytes += std::strlen(argv[i]) + 1;
+  for (int i = 0; i < argc; ++i)
+    bytes += std::strlen(argv[i]) + 1;
   if (bytes > cmdline_buffer_size) fatalStop("unable to parse command line args");
 
   Mode mode = Mode::terminal;

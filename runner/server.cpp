@@ -3,6 +3,8 @@
 
 namespace orv::runner {
 
-void serve(Registry /*registry*/) { fatalStop("server mode (--listen=-) is not built yet"); }
+void serve(Registry /*registry*/) {
+  fatalStop("server mode (--listen=-) is not built yet");
+}
 
 }  // namespace orv::runner

@@ -28,8 +28,8 @@ void writeSummary(const Counts& counts) {
   if (counts.skipped == 0 && counts.failed == 0) {
     text = "All " + std::to_string(counts.ok) + " tests passed.\n";
   } else {
-    text = std::to_string(counts.ok) + " passed; " + std::to_string(counts.skipped) +
-           " skipped; " + std::to_string(counts.failed) + " failed.\n";
+    text = std::to_string(counts.ok) + " passed; " + std::to_string(counts.skipped) + " skipped; " +
+           std::to_string(counts.failed) + " failed.\n";
   }
   if (const std::uint64_t errors = check::logErrCount(); errors != 0) {
     text += std::to_string(errors) + " errors were logged.\n";
@@ -64,8 +64,7 @@ int runTerminal(Registry registry) {
         check::writeStderr(lead + "SKIP\n");
       } else {
         ++counts.failed;
-        check::writeStderr(lead + "FAIL (" + std::string(check::errorName(result.error())) +
-                           ")\n");
+        check::writeStderr(lead + "FAIL (" + std::string(check::errorName(result.error())) + ")\n");
         printErrorTrace(check::errorTrace());
       }
       if (progress) progress->end();

@@ -79,12 +79,11 @@ Result passOn(Result result, std::source_location where = std::source_location::
 Result skip(std::source_location where = std::source_location::current()) noexcept;
 
 // Returns from the enclosing check with the error of `expr`, recording this line in the trace.
-#define ORV_TRY(...)                                                      \
-  do {                                                                    \
-    if (const ::orv::check::Result orv_try_result_ = (__VA_ARGS__);       \
-        !orv_try_result_.ok()) {                                          \
-      return ::orv::check::passOn(orv_try_result_);                       \
-    }                                                                     \
+#define ORV_TRY(...)                                                                         \
+  do {                                                                                       \
+    if (const ::orv::check::Result orv_try_result_ = (__VA_ARGS__); !orv_try_result_.ok()) { \
+      return ::orv::check::passOn(orv_try_result_);                                          \
+    }                                                                                        \
   } while (false)
 
 // ---------------------------------------------------------------------------------------------

@@ -47,7 +47,7 @@ CheckingAllocator::~CheckingAllocator() {
 
 void CheckingAllocator::reset() noexcept {
   for (const auto& [p, block] : table_->live) {
-    ::operator delete(p, block.bytes, std::align_val_t{block.alignment});
+    ::operator delete (p, block.bytes, std::align_val_t{block.alignment});
   }
   table_->live.clear();
   table_->next_sequence = 0;
@@ -56,7 +56,8 @@ void CheckingAllocator::reset() noexcept {
 bool CheckingAllocator::teardown() noexcept {
   std::vector<std::pair<void*, const Block*>> leaked;
   leaked.reserve(table_->live.size());
-  for (const auto& [p, block] : table_->live) leaked.emplace_back(p, &block);
+  for (const auto& [p, block] : table_->live)
+    leaked.emplace_back(p, &block);
   std::sort(leaked.begin(), leaked.end(),
             [](const auto& a, const auto& b) { return a.second->sequence < b.second->sequence; });
   for (const auto& [p, block] : leaked) {
@@ -69,10 +70,12 @@ bool CheckingAllocator::teardown() noexcept {
   return !leaked.empty();
 }
 
-std::size_t CheckingAllocator::liveBlocks() const noexcept { return table_->live.size(); }
+std::size_t CheckingAllocator::liveBlocks() const noexcept {
+  return table_->live.size();
+}
 
 void* CheckingAllocator::do_allocate(std::size_t bytes, std::size_t alignment) {
-  void* p = ::operator new(bytes, std::align_val_t{alignment});
+  void* p = ::operator new (bytes, std::align_val_t{alignment});
   Block block{bytes, alignment, table_->next_sequence++, {}, 0};
   // Leave out this frame: the trace starts where memory_resource::allocate was called.
   std::array<void*, kMaxFrames + 1> frames{};
@@ -97,7 +100,7 @@ void CheckingAllocator::do_deallocate(void* p, std::size_t bytes, std::size_t al
             " and alignment " + std::to_string(alignment) + " at " + hexAddress(p));
   }
   table_->live.erase(it);
-  ::operator delete(p, block.bytes, std::align_val_t{block.alignment});
+  ::operator delete (p, block.bytes, std::align_val_t{block.alignment});
 }
 
 bool CheckingAllocator::do_is_equal(const std::pmr::memory_resource& other) const noexcept {

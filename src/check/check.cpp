@@ -68,7 +68,9 @@ void ErrorTrace::record(std::source_location where) noexcept {
   }
 }
 
-ErrorTrace& errorTrace() noexcept { return g_trace; }
+ErrorTrace& errorTrace() noexcept {
+  return g_trace;
+}
 
 Result fail(Error error, std::source_location where) noexcept {
   g_trace.record(where);
@@ -77,13 +79,15 @@ Result fail(Error error, std::source_location where) noexcept {
 
 Result passOn(Result result, std::source_location where) noexcept {
   // `ORV_TRY(expect(…))` passes the error on from the line that created it: record it once.
-  const bool repeated = g_trace.len > 0 && g_trace.dropped == 0 &&
-                        sameLine(g_trace.entries[g_trace.len - 1], where);
+  const bool repeated =
+      g_trace.len > 0 && g_trace.dropped == 0 && sameLine(g_trace.entries[g_trace.len - 1], where);
   if (!result.ok() && !repeated) g_trace.record(where);
   return result;
 }
 
-Result skip(std::source_location where) noexcept { return fail(Error::SkipVellTest, where); }
+Result skip(std::source_location where) noexcept {
+  return fail(Error::SkipVellTest, where);
+}
 
 Result expect(bool ok, std::source_location where) noexcept {
   return ok ? success : fail(Error::TestUnexpectedResult, where);
