@@ -70,9 +70,7 @@ bool CheckingAllocator::teardown() noexcept {
   return !leaked.empty();
 }
 
-std::size_t CheckingAllocator::liveBlocks() const noexcept {
-  return table_->live.size();
-}
+std::size_t CheckingAllocator::liveBlocks() const noexcept { return table_->live.size(); }
 
 void* CheckingAllocator::do_allocate(std::size_t bytes, std::size_t alignment) {
   void* p = ::operator new (bytes, std::align_val_t{alignment});

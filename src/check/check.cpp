@@ -68,9 +68,7 @@ void ErrorTrace::record(std::source_location where) noexcept {
   }
 }
 
-ErrorTrace& errorTrace() noexcept {
-  return g_trace;
-}
+ErrorTrace& errorTrace() noexcept { return g_trace; }
 
 Result fail(Error error, std::source_location where) noexcept {
   g_trace.record(where);
@@ -85,9 +83,7 @@ Result passOn(Result result, std::source_location where) noexcept {
   return result;
 }
 
-Result skip(std::source_location where) noexcept {
-  return fail(Error::SkipVellTest, where);
-}
+Result skip(std::source_location where) noexcept { return fail(Error::SkipVellTest, where); }
 
 Result expect(bool ok, std::source_location where) noexcept {
   return ok ? success : fail(Error::TestUnexpectedResult, where);

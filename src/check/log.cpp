@@ -18,9 +18,7 @@ std::atomic<LogLevel> g_log_level{LogLevel::warn};
 
 }  // namespace
 
-std::unique_lock<std::mutex> lockStderr() {
-  return std::unique_lock{g_stderr_mutex};
-}
+std::unique_lock<std::mutex> lockStderr() { return std::unique_lock{g_stderr_mutex}; }
 
 void writeStderrLocked(std::string_view bytes) noexcept {
   while (!bytes.empty()) {
@@ -39,9 +37,7 @@ void writeStderr(std::string_view bytes) noexcept {
   writeStderrLocked(bytes);
 }
 
-void setStderrOverlayLocked(StderrOverlay overlay) noexcept {
-  g_overlay = overlay;
-}
+void setStderrOverlayLocked(StderrOverlay overlay) noexcept { g_overlay = overlay; }
 
 std::string_view logLevelName(LogLevel level) noexcept {
   switch (level) {
@@ -72,17 +68,9 @@ void log(LogLevel level, std::string_view scope, std::string_view message) noexc
   writeStderr(line);
 }
 
-std::uint64_t logErrCount() noexcept {
-  return g_log_err_count.load();
-}
-void resetLogErrCount() noexcept {
-  g_log_err_count.store(0);
-}
-LogLevel logLevel() noexcept {
-  return g_log_level.load();
-}
-void setLogLevel(LogLevel level) noexcept {
-  g_log_level.store(level);
-}
+std::uint64_t logErrCount() noexcept { return g_log_err_count.load(); }
+void resetLogErrCount() noexcept { g_log_err_count.store(0); }
+LogLevel logLevel() noexcept { return g_log_level.load(); }
+void setLogLevel(LogLevel level) noexcept { g_log_level.store(level); }
 
 }  // namespace orv::check

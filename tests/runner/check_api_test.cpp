@@ -114,9 +114,7 @@ TEST_F(CheckApi, ErrorNames) {
 }
 
 constexpr unsigned inner_line = __LINE__ + 1;
-orv::check::Result inner() {
-  return orv::check::expect(false);
-}
+orv::check::Result inner() { return orv::check::expect(false); }
 orv::check::Result middle() {
   ORV_TRY(inner());
   return orv::check::success;
