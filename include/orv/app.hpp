@@ -1,8 +1,94 @@
 // orv_app: the camera on S³ and the application's configuration.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <string_view>
+
 #include "orv/gpu.hpp"
 #include "orv/input.hpp"
 #include "orv/kernel.hpp"
 
-namespace orv {}  // namespace orv
+namespace orv {
+
+// Vertical field of view of the camera's projection: π/3 (60 degrees).
+inline constexpr double CAMERA_FOV_Y = 1.0471975511965979;
+
+// A viewer on S³. `pos` is a unit 4-vector; `forward`, `up` and `right` are its frame. All four are
+// in the component order x, y, z, w. Moving follows a great circle through `pos`; turning rotates
+// frame vectors in pairs.
+//
+// Invariants after `update` and `reorthonormalize`, as long as no length fell to 1e-10 or below:
+// `pos` is a unit vector; `forward` is a unit vector orthogonal to `pos`; `up` is a unit vector
+// orthogonal to `pos` and `forward`; `right` is a unit vector with w = 0 whose x, y, z part is the
+// normalised cross product of those of `forward` and `up`, so it is orthogonal to both in four
+// dimensions but not, in general, to `pos`.
+struct OrvCamera {
+  std::array<double, 4> pos{0.0, 0.0, 0.0, 1.0};
+  std::array<double, 4> forward{0.0, 0.0, -1.0, 0.0};
+  std::array<double, 4> up{0.0, 1.0, 0.0, 0.0};
+  std::array<double, 4> right{1.0, 0.0, 0.0, 0.0};
+  double speed = 2.0;  // radians of great circle per unit of dt; never below 0.1 after update
+  double orbit_sens = 0.003;  // radians of turn per unit of mouse delta
+  double fs_near = 0.01;      // near and far distances of the projection
+  double fs_far = 3.14;
+
+  // Restores the default pose (pos and frame); speed, sensitivity and the projection stay.
+  constexpr void reset() noexcept {
+    const OrvCamera d{};
+    pos = d.pos;
+    forward = d.forward;
+    up = d.up;
+    right = d.right;
+  }
+
+  // One frame: moves `dt`·`speed` radians along the great circle in the direction of
+  // `input.cameraMoveDir()` expressed in the frame, turns by
+  // `input.cameraOrbitDelta()`·`orbit_sens` (yaw = −dx·sens rotates forward towards −right, pitch =
+  // dy·sens rotates forward towards up), re-orthonormalises, then adds 0.5·`input.mouse.scroll_y`
+  // to `speed` with a floor of 0.1 (a NaN sum gives 0.1). Moves and turns whose size is at most
+  // 1e-10 are skipped. Reads `input` without consuming its deltas: the owner clears them after the
+  // update.
+  void update(const InputState& input, double dt) noexcept;
+
+  // Projects the frame back onto S³ and its tangent space: normalises `pos`; removes from
+  // `forward` its `pos` component and normalises it; removes from `up` its `pos` and `forward`
+  // components and normalises it; sets `right` to the normalised cross product of the x, y, z
+  // parts of `forward` and `up`, with w = 0. A vector whose length is at most 1e-10 is left
+  // unnormalised.
+  void reorthonormalize() noexcept;
+
+  // The matrix whose columns are right, up, −forward and pos (column-major: data[0..3] = right,
+  // …, data[12..15] = pos). It maps (0, 0, 0, 1) to pos; the default camera gives the identity.
+  constexpr PGL4 viewPGL4() const noexcept {
+    PGL4 m;
+    for (unsigned i = 0; i < 4; ++i) {
+      m.data[i] = right[i];
+      m.data[4 + i] = up[i];
+      m.data[8 + i] = -forward[i];
+      m.data[12 + i] = pos[i];
+    }
+    return m;
+  }
+
+  // Perspective projection (fov CAMERA_FOV_Y, width/height `aspect`, fs_near, fs_far), each entry
+  // computed in f64 and rounded once to f32, times `viewPGL4` rounded to f32; the product is
+  // formed in f32, each sum from 0 in k order. The layout is that of the vertex shader's `mvp`.
+  GpuPGL4 mvpGpu(double aspect) const noexcept;
+};
+
+// Settings of a small application built on these modules. Nothing in the modules reads them; an
+// application hands them to the window, the camera and the input state it creates.
+struct AppConfig {
+  std::string_view title = "ORV";
+  std::uint32_t window_width = 1280;
+  std::uint32_t window_height = 720;
+  bool vsync = true;
+  double fov_y = CAMERA_FOV_Y;       // the camera's projection uses this fixed value
+  double frame_dt = 1.0 / 60.0;      // time step of a frame loop with a fixed step, seconds
+  double camera_speed = 2.0;         // initial OrvCamera::speed
+  double orbit_sensitivity = 0.003;  // OrvCamera::orbit_sens
+  std::uint32_t max_events = 256;    // InputState::max_events
+};
+
+}  // namespace orv
