@@ -56,15 +56,6 @@ TEST(CameraMoveDir, AllFlagCombinationsFollowTheRule) {
   }
 }
 
-TEST(CameraMoveDir, ReadsOnlyTheMovementFlags) {
-  InputState s{};
-  s.camera_orbit = true;
-  s.mouse.dx = 3.0;
-  s.keys_pressed.insert(Key::w);  // keys count only once folded into flags
-  const auto d = s.cameraMoveDir();
-  EXPECT_EQ(d, (std::array<double, 3>{0.0, 0.0, 0.0}));
-}
-
 TEST(CameraOrbitDelta, FollowsTheOrbitIntent) {
   const struct {
     const char* name;
@@ -111,32 +102,6 @@ TEST(KeyMods, BitsRoundTripAndUnusedBitsAreDropped) {
   EXPECT_TRUE(shift_alt.shift && shift_alt.alt);
   EXPECT_FALSE(shift_alt.control || shift_alt.super || shift_alt.caps_lock || shift_alt.num_lock);
   EXPECT_EQ(KeyMods{}.bits(), 0);
-}
-
-TEST(InputEvent, NamedConstructorsPairKindAndPayload) {
-  const KeyEventData key{42, Key::w, KeyMods::fromBits(0x02)};
-  const struct {
-    const char* name;
-    InputEvent event;
-    InputEventKind kind;
-  } cases[] = {
-      {"press", InputEvent::keyEvent(KeyAction::press, key), InputEventKind::key_press},
-      {"release", InputEvent::keyEvent(KeyAction::release, key), InputEventKind::key_release},
-      {"repeat", InputEvent::keyEvent(KeyAction::repeat, key), InputEventKind::key_repeat},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(c.event.kind, c.kind);
-    EXPECT_EQ(c.event.payload.key.scancode, 42u);
-    EXPECT_EQ(c.event.payload.key.key, Key::w);
-    EXPECT_EQ(c.event.payload.key.mods, KeyMods::fromBits(0x02));
-  }
-  const InputEvent ch = InputEvent::charInput(U'\U0010FFFF');
-  EXPECT_EQ(ch.kind, InputEventKind::char_input);
-  EXPECT_EQ(ch.payload.codepoint, U'\U0010FFFF');
-  const InputEvent scroll = InputEvent::mouseScroll({0.5, -1.5, 10.0, 20.0});
-  EXPECT_EQ(scroll.kind, InputEventKind::mouse_scroll);
-  EXPECT_EQ(scroll.payload.mouse_scroll.y_offset, -1.5);
 }
 
 TEST(KeySet, CodesOutsideTheSetAreIgnored) {
