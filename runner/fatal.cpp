@@ -1,9 +1,9 @@
 // Fatal stops and the fault handlers. The handlers run on an alternate signal stack and use only
 // async-signal-safe calls (write, backtrace_symbols_fd, abort).
 #include <execinfo.h>
-#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <array>
 #include <cstdlib>
@@ -98,7 +98,7 @@ void installFaultHandlers() noexcept {
 
   struct sigaction fault {};
   fault.sa_sigaction = onFault;
-  fault.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESETHAND;
+  fault.sa_flags = static_cast<int>(SA_SIGINFO | SA_ONSTACK | SA_RESETHAND);
   sigemptyset(&fault.sa_mask);
   for (const int signal : {SIGSEGV, SIGILL, SIGBUS, SIGFPE})
     ::sigaction(signal, &fault, nullptr);

@@ -40,10 +40,10 @@ int main(Registry registry, int argc, const char* const* argv) {
 void printErrorTrace(const check::ErrorTrace& trace) {
   std::string text;
   for (std::size_t i = 0; i < trace.len; ++i) {
-    const std::source_location& where = trace.entries[i];
-    text += where.file_name();
-    text += ':' + std::to_string(where.line()) + ':' + std::to_string(where.column()) + ": in ";
-    text += where.function_name();
+    const check::SourceLocation& where = trace.entries[i];
+    text += where.file;
+    text += ':' + std::to_string(where.line) + ": in ";
+    text += where.function;
     text += '\n';
   }
   if (trace.dropped != 0) {

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <memory_resource>
 #include <mutex>
-#include <source_location>
 #include <string>
 #include <string_view>
 
@@ -56,15 +55,30 @@ struct TestFn {
 // ---------------------------------------------------------------------------------------------
 // Error return trace
 
+// A place in the source, captured at the call site when used as a default argument. (The
+// compiler builtins work with g++ and with clang 14, whose standard library pairing lacks
+// SourceLocation.)
+struct SourceLocation {
+  const char* file = "";
+  const char* function = "";
+  unsigned line = 0;
+
+  static constexpr SourceLocation current(const char* file = __builtin_FILE(),
+                                          const char* function = __builtin_FUNCTION(),
+                                          unsigned line = __builtin_LINE()) noexcept {
+    return {file, function, line};
+  }
+};
+
 // Where a failing check's error was created and every point it was passed on through. Entries
 // beyond the capacity are dropped; the count of dropped entries is kept.
 struct ErrorTrace {
   static constexpr std::size_t capacity = 32;
-  std::array<std::source_location, capacity> entries{};
+  std::array<SourceLocation, capacity> entries{};
   std::size_t len = 0;
   std::size_t dropped = 0;
 
-  void record(std::source_location where) noexcept;
+  void record(SourceLocation where) noexcept;
   void clear() noexcept { len = dropped = 0; }
 };
 
@@ -72,11 +86,11 @@ struct ErrorTrace {
 ErrorTrace& errorTrace() noexcept;
 
 // Records `where` in the trace and returns `error`.
-Result fail(Error error, std::source_location where = std::source_location::current()) noexcept;
+Result fail(Error error, SourceLocation where = SourceLocation::current()) noexcept;
 // Records `where` as a point the error passed through, and returns it unchanged.
-Result passOn(Result result, std::source_location where = std::source_location::current()) noexcept;
+Result passOn(Result result, SourceLocation where = SourceLocation::current()) noexcept;
 // Ends a check as skipped.
-Result skip(std::source_location where = std::source_location::current()) noexcept;
+Result skip(SourceLocation where = SourceLocation::current()) noexcept;
 
 // Returns from the enclosing check with the error of `expr`, recording this line in the trace.
 #define ORV_TRY(...)                                                                         \
@@ -90,7 +104,7 @@ Result skip(std::source_location where = std::source_location::current()) noexce
 // Comparisons
 
 // Success when `ok`, else `TestUnexpectedResult`. Prints nothing.
-Result expect(bool ok, std::source_location where = std::source_location::current()) noexcept;
+Result expect(bool ok, SourceLocation where = SourceLocation::current()) noexcept;
 
 // True when `expected` and `actual` match within `tolerance`: exactly equal (equal infinities
 // included), otherwise neither is NaN and |expected − actual| ≤ tolerance in the type's own
@@ -102,9 +116,9 @@ bool approxEqAbs(float expected, float actual, float tolerance) noexcept;
 // "actual {}, not within absolute tolerance {} of expected {}\n" to standard error, each value in
 // shortest round-trip scientific notation of its type.
 Result expectApproxEqAbs(double expected, double actual, double tolerance,
-                         std::source_location where = std::source_location::current()) noexcept;
+                         SourceLocation where = SourceLocation::current()) noexcept;
 Result expectApproxEqAbs(float expected, float actual, float tolerance,
-                         std::source_location where = std::source_location::current()) noexcept;
+                         SourceLocation where = SourceLocation::current()) noexcept;
 
 // ---------------------------------------------------------------------------------------------
 // Standard error
@@ -150,7 +164,7 @@ void setLogLevel(LogLevel level) noexcept;
 // anything leaked. Invalid and double frees are reported at err level and otherwise ignored.
 class CheckingAllocator final : public std::pmr::memory_resource {
  public:
-  CheckingAllocator() noexcept;
+  CheckingAllocator();
   ~CheckingAllocator() override;
   CheckingAllocator(const CheckingAllocator&) = delete;
   CheckingAllocator& operator=(const CheckingAllocator&) = delete;

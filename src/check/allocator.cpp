@@ -38,7 +38,7 @@ struct CheckingAllocator::Table {
   std::uint64_t next_sequence = 0;
 };
 
-CheckingAllocator::CheckingAllocator() noexcept : table_(new Table) {}
+CheckingAllocator::CheckingAllocator() : table_(new Table) {}
 
 CheckingAllocator::~CheckingAllocator() {
   reset();
@@ -47,7 +47,7 @@ CheckingAllocator::~CheckingAllocator() {
 
 void CheckingAllocator::reset() noexcept {
   for (const auto& [p, block] : table_->live) {
-    ::operator delete (p, block.bytes, std::align_val_t{block.alignment});
+    ::operator delete (p, std::align_val_t{block.alignment});
   }
   table_->live.clear();
   table_->next_sequence = 0;
@@ -98,7 +98,7 @@ void CheckingAllocator::do_deallocate(void* p, std::size_t bytes, std::size_t al
             " and alignment " + std::to_string(alignment) + " at " + hexAddress(p));
   }
   table_->live.erase(it);
-  ::operator delete (p, block.bytes, std::align_val_t{block.alignment});
+  ::operator delete (p, std::align_val_t{block.alignment});
 }
 
 bool CheckingAllocator::do_is_equal(const std::pmr::memory_resource& other) const noexcept {

@@ -11,8 +11,8 @@ namespace {
 
 ErrorTrace g_trace;
 
-bool sameLine(const std::source_location& a, const std::source_location& b) noexcept {
-  return a.line() == b.line() && std::strcmp(a.file_name(), b.file_name()) == 0;
+bool sameLine(const SourceLocation& a, const SourceLocation& b) noexcept {
+  return a.line == b.line && std::strcmp(a.file, b.file) == 0;
 }
 
 template <typename T>
@@ -32,8 +32,7 @@ void appendScientific(std::string& out, T value) {
 }
 
 template <typename T>
-Result expectApproxEqAbsImpl(T expected, T actual, T tolerance,
-                             std::source_location where) noexcept {
+Result expectApproxEqAbsImpl(T expected, T actual, T tolerance, SourceLocation where) noexcept {
   if (approxEqAbsImpl(expected, actual, tolerance)) return success;
   std::string line = "actual ";
   appendScientific(line, actual);
@@ -60,7 +59,7 @@ std::string_view errorName(Error error) noexcept {
   return "Unexpected";
 }
 
-void ErrorTrace::record(std::source_location where) noexcept {
+void ErrorTrace::record(SourceLocation where) noexcept {
   if (len < capacity) {
     entries[len++] = where;
   } else {
@@ -70,12 +69,12 @@ void ErrorTrace::record(std::source_location where) noexcept {
 
 ErrorTrace& errorTrace() noexcept { return g_trace; }
 
-Result fail(Error error, std::source_location where) noexcept {
+Result fail(Error error, SourceLocation where) noexcept {
   g_trace.record(where);
   return error;
 }
 
-Result passOn(Result result, std::source_location where) noexcept {
+Result passOn(Result result, SourceLocation where) noexcept {
   // `ORV_TRY(expect(…))` passes the error on from the line that created it: record it once.
   const bool repeated =
       g_trace.len > 0 && g_trace.dropped == 0 && sameLine(g_trace.entries[g_trace.len - 1], where);
@@ -83,9 +82,9 @@ Result passOn(Result result, std::source_location where) noexcept {
   return result;
 }
 
-Result skip(std::source_location where) noexcept { return fail(Error::SkipVellTest, where); }
+Result skip(SourceLocation where) noexcept { return fail(Error::SkipVellTest, where); }
 
-Result expect(bool ok, std::source_location where) noexcept {
+Result expect(bool ok, SourceLocation where) noexcept {
   return ok ? success : fail(Error::TestUnexpectedResult, where);
 }
 
@@ -98,12 +97,12 @@ bool approxEqAbs(float expected, float actual, float tolerance) noexcept {
 }
 
 Result expectApproxEqAbs(double expected, double actual, double tolerance,
-                         std::source_location where) noexcept {
+                         SourceLocation where) noexcept {
   return expectApproxEqAbsImpl(expected, actual, tolerance, where);
 }
 
 Result expectApproxEqAbs(float expected, float actual, float tolerance,
-                         std::source_location where) noexcept {
+                         SourceLocation where) noexcept {
   return expectApproxEqAbsImpl(expected, actual, tolerance, where);
 }
 

@@ -128,9 +128,9 @@ TEST_F(CheckApi, TraceRecordsCreationAndEveryPassOn) {
   EXPECT_EQ(outer().error(), Error::TestUnexpectedResult);
   const auto& trace = orv::check::errorTrace();
   ASSERT_EQ(trace.len, 3U);
-  EXPECT_EQ(trace.entries[0].line(), inner_line);
-  EXPECT_EQ(trace.entries[1].line(), inner_line + 2);
-  EXPECT_EQ(trace.entries[2].line(), inner_line + 6);
+  EXPECT_EQ(trace.entries[0].line, inner_line);
+  EXPECT_EQ(trace.entries[1].line, inner_line + 2);
+  EXPECT_EQ(trace.entries[2].line, inner_line + 6);
 }
 
 orv::check::Result failsDirectly() {
@@ -146,7 +146,7 @@ TEST_F(CheckApi, TryAroundAComparisonRecordsItsLineOnce) {
 TEST_F(CheckApi, TraceKeepsThirtyTwoEntriesAndCountsTheRest) {
   auto& trace = orv::check::errorTrace();
   for (int i = 0; i < 40; ++i)
-    trace.record(std::source_location::current());
+    trace.record(orv::check::SourceLocation::current());
   EXPECT_EQ(trace.len, orv::check::ErrorTrace::capacity);
   EXPECT_EQ(trace.dropped, 8U);
   trace.clear();

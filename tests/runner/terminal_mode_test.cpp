@@ -34,7 +34,7 @@ std::string withoutProgress(const std::string& text) {
 // Replaces what depends on the build (source paths, addresses, stack frames) with placeholders.
 std::string normalised(const std::string& text) {
   std::string out =
-      std::regex_replace(text, std::regex("(^|\n)/[^\n]*:[0-9]+:[0-9]+: in [^\n]*"), "$1<trace>");
+      std::regex_replace(text, std::regex("(^|\n)/[^\n]*:[0-9]+: in [^\n]*"), "$1<trace>");
   out = std::regex_replace(out, std::regex("0x[0-9a-f]+ leaked: \n(    [^\n]*\n)*"),
                            "0x<address> leaked: \n<frames>\n");
   return out;
