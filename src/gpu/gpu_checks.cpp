@@ -89,7 +89,7 @@ Result computePipelinesValid() {
   static constexpr auto pipelines = allComputePipelines();
   static_assert(pipelines.size() == 4);
   for (const ComputePipelineDesc& desc : pipelines) {
-    ORV_TRY(expect(desc.shader.size() > 0));
+    ORV_TRY(expect(!desc.shader.empty()));
     ORV_TRY(expect(desc.workgroup_size > 0));
   }
   return success;
