@@ -1,0 +1,69 @@
+// A child process driven through pipes: its standard input is written, its standard output (and,
+// unless inherited, its standard error) collected, every wait bounded by an optional time limit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace orv::peer {
+
+// No value: wait as long as it takes.
+using Timeout = std::optional<std::chrono::milliseconds>;
+
+class ChildProcess {
+ public:
+  struct Options {
+    std::vector<std::string> env;  // NAME=VALUE entries that override this process's environment
+    bool capture_stderr = true;    // false: the child shares this process's standard error
+  };
+
+  // Starts the program at path argv[0] with the arguments `argv`; throws std::system_error when
+  // it cannot. SIGPIPE is ignored in this process from then on, so a closed pipe is an error value.
+  ChildProcess(const std::vector<std::string>& argv, const Options& options);
+  ~ChildProcess();  // kills and reaps a child that is still running
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Writes all of `bytes` to the child's standard input while collecting its output; false when
+  // the input is closed or the time ran out.
+  bool write(std::span<const std::byte> bytes, Timeout timeout = std::nullopt);
+  void closeInput();
+  // Stops reading the child's standard output: its next write there fails.
+  void closeOutput();
+
+  // Waits for `n` bytes of standard output and takes them; fewer when the output ended or the
+  // time ran out.
+  std::vector<std::byte> read(std::size_t n, Timeout timeout = std::nullopt);
+
+  // Waits for the child to end, collecting its output: its wait status, or no value when the time
+  // ran out.
+  std::optional<int> wait(Timeout timeout = std::nullopt);
+
+  // Standard output not yet taken by `read`, and all of standard error so far.
+  const std::vector<std::byte>& pendingOutput() const noexcept { return out_; }
+  const std::string& errorOutput() const noexcept { return err_; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  // Moves output into the buffers until `done()` holds, both outputs have ended or the deadline
+  // passed; with `input`, also writes it as the child takes it. Returns `done()`.
+  template <typename Done>
+  bool pump(Done done, std::optional<Clock::time_point> deadline,
+            std::span<const std::byte>* input = nullptr);
+
+  pid_t pid_ = -1;
+  int in_fd_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::optional<int> status_;
+  std::vector<std::byte> out_;
+  std::string err_;
+};
+
+}  // namespace orv::peer
