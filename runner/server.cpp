@@ -168,8 +168,6 @@ bool waitReady(int fd, short events) {
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
-std::string decimal(std::uint64_t value) { return std::to_string(value); }
-
 std::string hex(std::uint32_t value) {
   std::array<char, 8> digits{};
   const auto [end, ec] = std::to_chars(digits.data(), digits.data() + digits.size(), value, 16);
@@ -255,12 +253,13 @@ int finishServing(ServerResult result, std::size_t registry_size) {
       check::writeStderr("the input ended inside a message\n");
       break;
     case ServerEnd::short_run_test:
-      check::writeStderr("run_test body of " + decimal(result.detail) +
+      check::writeStderr("run_test body of " + std::to_string(result.detail) +
                          " bytes holds no test index\n");
       break;
     case ServerEnd::index_out_of_range:
-      check::writeStderr("run_test index " + decimal(result.detail) +
-                         " is outside the registry of " + decimal(registry_size) + " tests\n");
+      check::writeStderr("run_test index " + std::to_string(result.detail) +
+                         " is outside the registry of " + std::to_string(registry_size) +
+                         " tests\n");
       break;
     case ServerEnd::metadata_too_large:
       check::writeStderr("the test names do not fit one message\n");

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <system_error>
 #include <thread>
 
@@ -46,6 +46,7 @@ std::vector<std::string> environment(const std::vector<std::string>& overrides) 
 // Pointers to the strings' characters, ended by a null pointer, as exec wants them.
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
+  out.reserve(strings.size() + 1);
   for (std::string& s : strings)
     out.push_back(s.data());
   out.push_back(nullptr);

@@ -1,14 +1,18 @@
 // The server-mode request loop in-process, over in-memory channels.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory_resource>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "orv/check.hpp"
@@ -353,6 +357,67 @@ TEST(ServerLoop, ChannelFailuresEndTheLoop) {
     // The metadata's memory is returned even when it could not be sent.
     EXPECT_EQ(orv::check::allocator().liveBlocks(), 0u);
   }
+}
+
+// A pipe whose ends both return EAGAIN instead of blocking.
+struct NonBlockingPipe {
+  std::array<int, 2> fds{-1, -1};
+  NonBlockingPipe() { EXPECT_EQ(::pipe2(fds.data(), O_NONBLOCK | O_CLOEXEC), 0); }
+  ~NonBlockingPipe() {
+    for (const int fd : fds) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+  void close(int end) {
+    ::close(fds.at(static_cast<std::size_t>(end)));
+    fds.at(static_cast<std::size_t>(end)) = -1;
+  }
+};
+
+TEST(FdChannel, WaitsOnDescriptorsThatWouldBlock) {
+  // Far more than a pipe holds, so the writer finds it full and the reader finds it empty.
+  Bytes sent(1 << 20);
+  for (std::size_t i = 0; i < sent.size(); ++i)
+    sent[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  NonBlockingPipe pipe;
+  Bytes received;
+  std::thread reader([&] {
+    orv::runner::FdSource source(pipe.fds[0]);
+    std::array<std::byte, 1000> chunk{};
+    while (const std::optional<std::size_t> n = source.read(chunk)) {
+      if (*n == 0) return;
+      const auto* p = reinterpret_cast<const std::uint8_t*>(chunk.data());
+      received.insert(received.end(), p, p + *n);
+    }
+    ADD_FAILURE() << "read failed";
+  });
+  orv::runner::FdSink sink(pipe.fds[1]);
+  EXPECT_TRUE(sink.write({reinterpret_cast<const std::byte*>(sent.data()), sent.size()}));
+  pipe.close(1);
+  reader.join();
+  EXPECT_EQ(received, sent);
+}
+
+TEST(FdChannel, FailuresAreReportedNotRaised) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  struct sigaction previous {};
+  ASSERT_EQ(::sigaction(SIGPIPE, &ignore, &previous), 0);
+
+  NonBlockingPipe pipe;
+  pipe.close(0);
+  const std::array<std::byte, 4> bytes{};
+  EXPECT_FALSE(orv::runner::FdSink(pipe.fds[1]).write(bytes)) << "no reader left";
+  std::array<std::byte, 4> buffer{};
+  EXPECT_FALSE(orv::runner::FdSource(-1).read(buffer)) << "not a descriptor";
+
+  // Over descriptors, a failed write ends the loop as a failed channel.
+  NonBlockingPipe input;
+  input.close(1);
+  orv::runner::FdSource in(input.fds[0]);
+  orv::runner::FdSink out(pipe.fds[1]);
+  EXPECT_EQ(orv::runner::serveMessages(registry, in, out).end, ServerEnd::channel_failed);
+  ::sigaction(SIGPIPE, &previous, nullptr);
 }
 
 TEST(ServerLoopFinish, OrderlyEndsGiveTheExitStatus) {
