@@ -90,11 +90,22 @@ std::string xmlEscaped(const std::string& text) {
   return out;
 }
 
-std::filesystem::path scratchDirectory() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orv-peer-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return pattern;
-}
+// A fresh directory, removed with everything in it at the end of the scope.
+struct ScratchDirectory {
+  std::filesystem::path path;
+  ScratchDirectory() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "orv-peer-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = pattern;
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+};
 
 const std::string fixtures = "ORV_FIXTURE_CHECKS=pass,approx,skip,leak,logerr,logwarn,alloc";
 
@@ -177,7 +188,8 @@ TEST(Peer, ListingRefusesANameWithALineEnd) {
 }
 
 TEST(SelfCheckDiscovery, OddNamesBecomeCTestTestsByName) {
-  const std::filesystem::path dir = scratchDirectory();
+  const ScratchDirectory scratch;
+  const std::filesystem::path& dir = scratch.path;
   const std::filesystem::path tests = dir / "tests.cmake";
   const Finished generated =
       runToEnd({ORV_CMAKE, "-D", std::string("PEER=") + ORV_PEER, "-D",
@@ -206,7 +218,6 @@ TEST(SelfCheckDiscovery, OddNamesBecomeCTestTestsByName) {
               std::string::npos)
         << status;
   }
-  std::filesystem::remove_all(dir);
 }
 
 TEST(SelfCheckDiscovery, TheBuildRegistersEveryRegisteredCheck) {
