@@ -58,17 +58,6 @@ TEST(KernelFsDistance, NormalisedAntipodesNeverGiveNaN) {
   }
 }
 
-TEST(KernelFsDistance, StaysInZeroToHalfPi) {
-  for (int i = 0; i < 100; ++i) {
-    const double t = 0.07 * i;
-    const HomVec4 a{std::cos(t), std::sin(t), 0.5, -0.25};
-    const HomVec4 b{-std::sin(2.0 * t), 1.0, std::cos(t), 2.0};
-    const double d = fsDistance(a, b);
-    EXPECT_GE(d, 0.0);
-    EXPECT_LE(d, kPi / 2);
-  }
-}
-
 TEST(KernelDistanceConversion, Cases) {
   const struct {
     const char* name;

@@ -52,14 +52,6 @@ static_assert(pglFromHomogeneous({{{2.0, 0.0, 0.0, 0.0},
                   .det() == 120.0);
 static_assert(PGL4{}.data == std::array<double, 16>{});
 
-TEST(KernelPGL4, SetWritesColumnMajor) {
-  PGL4 m;
-  m.set(1, 3, 7.5);
-  EXPECT_EQ(m.data[13], 7.5);
-  EXPECT_EQ(m.get(1, 3), 7.5);
-  EXPECT_EQ(m.get(3, 1), 0.0);
-}
-
 TEST(KernelPGL4, Constructors) {
   const PGL4 r = pglRotateZ(0.3);
   const double c = std::cos(0.3);
