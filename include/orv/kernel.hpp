@@ -12,7 +12,10 @@
 #include <array>
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 namespace orv {
 
@@ -24,6 +27,33 @@ inline constexpr double R_KALDRA_KM = 5838.4;
 
 // The four standard affine charts, named after the coordinate that is non-zero on the chart.
 enum class AffineCard : std::uint8_t { UW = 0, UX = 1, UY = 2, UZ = 3 };
+
+namespace detail {
+
+// Two f64 lanes, one SSE2 register on x86-64. The run-time paths of `PGL4::apply` and `PGL4::mul`
+// compute two rows at once; each lane still sums its own row from 0 in column order, so the result
+// is that of the scalar loops to the last bit.
+using F64x2 = double __attribute__((vector_size(16)));
+
+// out = M·v for the column-major M: rows r = (((0 + M(r,0)·v0) + M(r,1)·v1) + M(r,2)·v2) +
+// M(r,3)·v3. out may alias v.
+inline void applyColumns(const double* m, const double* v, double* out) noexcept {
+  const double v0 = v[0], v1 = v[1], v2 = v[2], v3 = v[3];
+  for (std::size_t h = 0; h < 4; h += 2) {
+    F64x2 c0, c1, c2, c3;
+    std::memcpy(&c0, m + h, sizeof c0);
+    std::memcpy(&c1, m + 4 + h, sizeof c1);
+    std::memcpy(&c2, m + 8 + h, sizeof c2);
+    std::memcpy(&c3, m + 12 + h, sizeof c3);
+    F64x2 acc = F64x2{} + c0 * v0;  // the leading 0 + turns a −0 product into +0, as the sum does
+    acc = acc + c1 * v1;
+    acc = acc + c2 * v2;
+    acc = acc + c3 * v3;
+    std::memcpy(out + h, &acc, sizeof acc);
+  }
+}
+
+}  // namespace detail
 
 // A homogeneous point: any four values (the zero vector included); v and c·v, c ≠ 0, name the same
 // projective point. Only `normalize` yields unit vectors, the representatives on S³.
@@ -95,6 +125,10 @@ struct PGL4 {
   constexpr HomVec4 apply(HomVec4 v) const noexcept {
     const std::array<double, 4> in{v.x, v.y, v.z, v.w};
     std::array<double, 4> out{};
+    if (!std::is_constant_evaluated()) {
+      detail::applyColumns(data.data(), in.data(), out.data());
+      return {out[0], out[1], out[2], out[3]};
+    }
     for (unsigned r = 0; r < 4; ++r) {
       double sum = 0.0;
       for (unsigned c = 0; c < 4; ++c)
@@ -105,8 +139,14 @@ struct PGL4 {
   }
 
   // The product a·b (b acts first). Element (r, c) = Σ_k a(r,k)·b(k,c), summed from 0 in k order.
+  // Column c of the product is a applied to column c of b.
   static constexpr PGL4 mul(const PGL4& a, const PGL4& b) noexcept {
     PGL4 result;
+    if (!std::is_constant_evaluated()) {
+      for (std::size_t c = 0; c < 4; ++c)
+        detail::applyColumns(a.data.data(), b.data.data() + 4 * c, result.data.data() + 4 * c);
+      return result;
+    }
     for (unsigned c = 0; c < 4; ++c) {
       for (unsigned r = 0; r < 4; ++r) {
         double sum = 0.0;
