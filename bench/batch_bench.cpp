@@ -1,0 +1,239 @@
+// The CPU batches beside their references: a plain loop in the stated order, Eigen, GLM, a copy of
+// the same bytes and the multiplication floor (PGL action); a bare arc-cosine loop over the same
+// cosines and the plain loop (Fubini–Study distance).
+#include <emmintrin.h>
+#include <Eigen/Core>
+#include <glm/mat4x4.hpp>
+#include <glm/vec4.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "bench_util.hpp"
+#include "orv/gpu.hpp"
+
+namespace orv::bench {
+namespace {
+
+constexpr std::size_t kSizes[] = {1000, 100000, 10000000};
+constexpr std::size_t kActionBytes = 2 * sizeof(HomVec4);                 // 32 B in, 32 B out
+constexpr std::size_t kDistanceBytes = sizeof(HomVec4) + sizeof(double);  // 32 B in, 8 B out
+
+std::string benchName(const char* prefix, std::size_t n) {
+  std::string name(prefix);
+  name.append(1, '/').append(std::to_string(n));
+  return name;
+}
+
+// ------------------------------------------------------------------------------------------------
+// PGL action batch
+
+// The definition, written out: row r = (((0 + m(r,0)·x) + m(r,1)·y) + m(r,2)·z) + m(r,3)·w.
+__attribute__((noinline)) void scalarAction(const PGL4& m, std::span<const HomVec4> in,
+                                            std::span<HomVec4> out) {
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const double v[4] = {in[i].x, in[i].y, in[i].z, in[i].w};
+    double r[4];
+    for (unsigned row = 0; row < 4; ++row) {
+      double sum = 0.0;
+      for (unsigned c = 0; c < 4; ++c)
+        sum += m.data[c * 4 + row] * v[c];
+      r[row] = sum;
+    }
+    out[i] = HomVec4::init(r[0], r[1], r[2], r[3]);
+  }
+}
+
+__attribute__((noinline)) void eigenAction(const Eigen::Matrix4d& m, std::span<const HomVec4> in,
+                                           std::span<HomVec4> out) {
+  const auto n = static_cast<Eigen::Index>(in.size());
+  const Eigen::Map<const Eigen::Matrix<double, 4, Eigen::Dynamic>> src(&in.data()->x, 4, n);
+  Eigen::Map<Eigen::Matrix<double, 4, Eigen::Dynamic>> dst(&out.data()->x, 4, n);
+  dst.noalias() = m * src;
+}
+
+__attribute__((noinline)) void glmAction(const glm::dmat4& m, std::span<const HomVec4> in,
+                                         std::span<HomVec4> out) {
+  for (std::size_t i = 0; i < in.size(); ++i) {
+    const glm::dvec4 r = m * glm::dvec4(in[i].x, in[i].y, in[i].z, in[i].w);
+    out[i] = HomVec4::init(r.x, r.y, r.z, r.w);
+  }
+}
+
+// Copies with non-temporal stores, which write whole lines without reading them first.
+__attribute__((noinline)) void streamCopy(const Buffer<HomVec4>& in, Buffer<HomVec4>& out) {
+  const auto* src = reinterpret_cast<const double*>(in.data());
+  auto* dst = reinterpret_cast<double*>(out.data());
+  for (std::size_t i = 0; i < 4 * in.size(); i += 4) {
+    const __m128d a = _mm_load_pd(src + i);
+    const __m128d b = _mm_load_pd(src + i + 2);
+    _mm_stream_pd(dst + i, a);
+    _mm_stream_pd(dst + i + 2, b);
+  }
+  _mm_sfence();
+}
+
+struct ActionData {
+  PGL4 m;
+  Buffer<HomVec4> in;
+  Buffer<HomVec4> out;
+  std::uint64_t expected = 0;  // digest of ORV's result
+
+  explicit ActionData(std::size_t n) : m(randomMatrix(7)), in(randomPoints(n, 11)), out(n) {
+    cpuPGLActionBatch(m, in, out);
+    expected = digest(out);
+  }
+  bool matches() const { return digest(out) == expected; }
+};
+
+template <class Fn>
+void runAction(benchmark::State& state, ActionData& d, Fn&& fn) {
+  fn();
+  state.counters["bit_identical"] = identical(d.matches());
+  for (auto _ : state) {
+    fn();
+    benchmark::DoNotOptimize(d.out.data());
+    benchmark::ClobberMemory();
+  }
+  setThroughput(state, d.in.size(), kActionBytes);
+}
+
+template <class Fn>
+void runCopy(benchmark::State& state, ActionData& d, Fn&& fn) {
+  for (auto _ : state) {
+    fn();
+    benchmark::DoNotOptimize(d.out.data());
+    benchmark::ClobberMemory();
+  }
+  setThroughput(state, d.in.size(), kActionBytes);
+}
+
+// Registers `prefix`/n, whose body gets the group's data for n points.
+template <class Data, class Body>
+void registerWithData(const char* prefix, std::size_t n, Body body) {
+  benchmark::RegisterBenchmark(benchName(prefix, n).c_str(), [n, body](benchmark::State& s) {
+    Data d(n);
+    body(s, d);
+  });
+}
+
+void registerAction(std::size_t n) {
+  using D = ActionData;
+  registerWithData<D>("PGLActionBatch/ORV", n, [](benchmark::State& s, D& d) {
+    runAction(s, d, [&] { cpuPGLActionBatch(d.m, d.in, d.out); });
+  });
+  registerWithData<D>("PGLActionBatch/Scalar", n, [](benchmark::State& s, D& d) {
+    runAction(s, d, [&] { scalarAction(d.m, d.in, d.out); });
+  });
+  registerWithData<D>("PGLActionBatch/Eigen", n, [](benchmark::State& s, D& d) {
+    const Eigen::Matrix4d em = Eigen::Map<const Eigen::Matrix4d>(d.m.data.data());
+    runAction(s, d, [&] { eigenAction(em, d.in, d.out); });
+  });
+  registerWithData<D>("PGLActionBatch/GLM", n, [](benchmark::State& s, D& d) {
+    glm::dmat4 gm;
+    std::memcpy(&gm[0][0], d.m.data.data(), sizeof d.m.data);  // both column-major
+    runAction(s, d, [&] { glmAction(gm, d.in, d.out); });
+  });
+  // The memory ceiling: the same 32 bytes read and 32 bytes written per point, by memcpy and by a
+  // loop of streaming stores; the ratio table takes the faster.
+  registerWithData<D>("PGLActionBatch/Copy", n, [](benchmark::State& s, D& d) {
+    runCopy(s, d, [&] { std::memcpy(d.out.data(), d.in.data(), d.in.size() * sizeof(HomVec4)); });
+  });
+  registerWithData<D>("PGLActionBatch/StreamCopy", n, [](benchmark::State& s, D& d) {
+    runCopy(s, d, [&] { streamCopy(d.in, d.out); });
+  });
+  if (n <= 100000) {
+    // The compute ceiling: 16 multiplies per point at the widest vector unit's throughput.
+    benchmark::RegisterBenchmark(
+        benchName("PGLActionBatch/MulFloor", n).c_str(), [n](benchmark::State& s) {
+          const double seed[13] = {1.5,    1.25,   1.75,   1.125,  1.375,  1.625, 1.875,
+                                   1.0625, 1.1875, 1.3125, 1.4375, 1.5625, 1.0};
+          double sink[96];
+          unsigned bits = 0;
+          for (auto _ : s) {
+            multiplyFloor(n, seed, sink, bits);
+            benchmark::DoNotOptimize(sink);
+          }
+          s.counters["vector_bits"] = bits;
+          setThroughput(s, n, kActionBytes);
+        });
+  }
+}
+
+// ------------------------------------------------------------------------------------------------
+// Fubini–Study distance batch
+
+__attribute__((noinline)) void scalarDistance(std::span<const HomVec4> positions, HomVec4 reference,
+                                              std::span<double> out) {
+  for (std::size_t i = 0; i < positions.size(); ++i)
+    out[i] = fsDistance(positions[i], reference);
+}
+
+__attribute__((noinline)) void bareAcos(std::span<const double> cosines, std::span<double> out) {
+  for (std::size_t i = 0; i < cosines.size(); ++i)
+    out[i] = std::acos(cosines[i]);
+}
+
+struct DistanceData {
+  HomVec4 reference;
+  Buffer<HomVec4> positions;
+  Buffer<double> cosines;  // the capped ratio whose arc cosine fsDistance returns
+  Buffer<double> out;
+  std::uint64_t expected = 0;
+
+  explicit DistanceData(std::size_t n)
+      : reference(HomVec4::init(0.25, -0.5, 0.75, 0.375)),
+        positions(randomPoints(n, 13)),
+        cosines(n),
+        out(n) {
+    cpuFSDistanceBatch(positions, reference, out);
+    expected = digest(out);
+    const double nb = reference.norm();
+    for (std::size_t i = 0; i < n; ++i) {
+      const double ratio =
+          std::abs(HomVec4::dot(positions[i], reference)) / (positions[i].norm() * nb);
+      cosines[i] = ratio < 1.0 ? ratio : 1.0;
+    }
+  }
+  bool matches() const { return digest(out) == expected; }
+};
+
+template <class Fn>
+void runDistance(benchmark::State& state, DistanceData& d, Fn&& fn) {
+  fn();
+  state.counters["bit_identical"] = identical(d.matches());
+  for (auto _ : state) {
+    fn();
+    benchmark::DoNotOptimize(d.out.data());
+    benchmark::ClobberMemory();
+  }
+  setThroughput(state, d.positions.size(), kDistanceBytes);
+}
+
+void registerDistance(std::size_t n) {
+  using D = DistanceData;
+  registerWithData<D>("FSDistanceBatch/ORV", n, [](benchmark::State& s, D& d) {
+    runDistance(s, d, [&] { cpuFSDistanceBatch(d.positions, d.reference, d.out); });
+  });
+  registerWithData<D>("FSDistanceBatch/Scalar", n, [](benchmark::State& s, D& d) {
+    runDistance(s, d, [&] { scalarDistance(d.positions, d.reference, d.out); });
+  });
+  registerWithData<D>("FSDistanceBatch/Acos", n, [](benchmark::State& s, D& d) {
+    runDistance(s, d, [&] { bareAcos(d.cosines, d.out); });
+  });
+}
+
+}  // namespace
+
+void registerBatchBenchmarks() {
+  for (const std::size_t n : kSizes)
+    registerAction(n);
+  for (const std::size_t n : kSizes)
+    registerDistance(n);
+}
+
+}  // namespace orv::bench
