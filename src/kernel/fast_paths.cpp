@@ -127,15 +127,17 @@ void applyBatchSse2(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t 
 // Fubini–Study distance batch
 //
 // A block of cosines is computed with vectors, then a scalar loop takes their arc cosines: the
-// standard acos has no vector form that rounds as it does. A cosine of −1 marks a position whose
-// norm is below 1e-15 (distance 0); real cosines lie in [0, 1].
+// standard acos has no vector form that rounds as it does. A position whose norm is below 1e-15
+// gets the cosine 1, whose arc cosine is exactly +0 (IEC 60559, as fsDistance's own capped ratios
+// rely on): the arc cosine loop then has no branch of its own, and the branch predictor keeps its
+// history for acos.
 
 constexpr std::size_t kCosineBlock = 256;
 
 // fsDistance's cosine for one position, its reference norm `nb` computed once by the caller.
 inline double cosineOf(const HomVec4& a, const HomVec4& b, double nb) noexcept {
   const double na = a.norm();
-  if (na < 1e-15) return -1.0;
+  if (na < 1e-15) return 1.0;
   const double ratio = std::abs(HomVec4::dot(a, b)) / (na * nb);
   return ratio < 1.0 ? ratio : 1.0;
 }
@@ -144,8 +146,7 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
                  std::size_t n) noexcept {
   const __m128d bx = _mm_set1_pd(b.x), by = _mm_set1_pd(b.y), bz = _mm_set1_pd(b.z),
                 bw = _mm_set1_pd(b.w), vnb = _mm_set1_pd(nb);
-  const __m128d tiny = _mm_set1_pd(1e-15), one = _mm_set1_pd(1.0), marker = _mm_set1_pd(-1.0),
-                sign = _mm_set1_pd(-0.0);
+  const __m128d tiny = _mm_set1_pd(1e-15), one = _mm_set1_pd(1.0), sign = _mm_set1_pd(-0.0);
   std::size_t i = 0;
   for (; i + 2 <= n; i += 2) {
     const auto* q = reinterpret_cast<const double*>(pos + i);
@@ -164,7 +165,7 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
     const __m128d capped = _mm_min_pd(ratio, one);  // ratio < 1 ? ratio : 1, so NaN gives 1
     const __m128d short_norm = _mm_cmplt_pd(na, tiny);
     _mm_storeu_pd(cos + i,
-                  _mm_or_pd(_mm_and_pd(short_norm, marker), _mm_andnot_pd(short_norm, capped)));
+                  _mm_or_pd(_mm_and_pd(short_norm, one), _mm_andnot_pd(short_norm, capped)));
   }
   for (; i < n; ++i)
     cos[i] = cosineOf(pos[i], b, nb);
@@ -175,7 +176,7 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
   const __m256d bx = _mm256_set1_pd(b.x), by = _mm256_set1_pd(b.y), bz = _mm256_set1_pd(b.z),
                 bw = _mm256_set1_pd(b.w), vnb = _mm256_set1_pd(nb);
   const __m256d tiny = _mm256_set1_pd(1e-15), one = _mm256_set1_pd(1.0),
-                marker = _mm256_set1_pd(-1.0), sign = _mm256_set1_pd(-0.0);
+                sign = _mm256_set1_pd(-0.0);
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     const auto* q = reinterpret_cast<const double*>(pos + i);
@@ -200,7 +201,7 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
     const __m256d ratio = _mm256_div_pd(_mm256_andnot_pd(sign, d), _mm256_mul_pd(na, vnb));
     const __m256d capped = _mm256_min_pd(ratio, one);
     const __m256d short_norm = _mm256_cmp_pd(na, tiny, _CMP_LT_OQ);
-    _mm256_storeu_pd(cos + i, _mm256_blendv_pd(capped, marker, short_norm));
+    _mm256_storeu_pd(cos + i, _mm256_blendv_pd(capped, one, short_norm));
   }
   for (; i < n; ++i)
     cos[i] = cosineOf(pos[i], b, nb);
@@ -400,11 +401,11 @@ void fsDistanceBatch(Isa isa, const HomVec4* positions, HomVec4 reference, doubl
       cosinesAvx2(positions + i, reference, nb, cos, count);
     }
     // The arc cosines take long enough for the hardware to stop fetching ahead: meanwhile, ask
-    // for the positions two blocks on, one cache line (two points) per two elements.
+    // for the positions two blocks on (the last one past the end; no branch either).
     const std::size_t ahead = i + 2 * kCosineBlock;
     for (std::size_t j = 0; j < count; ++j) {
-      if (j % 2 == 0 && ahead + j < n) __builtin_prefetch(positions + ahead + j);
-      out[i + j] = cos[j] < 0.0 ? 0.0 : std::acos(cos[j]);
+      __builtin_prefetch(positions + std::min(ahead + j, n - 1));
+      out[i + j] = std::acos(cos[j]);
     }
   }
 }
