@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "progress.hpp"
 #include "runner.hpp"
 
 namespace orv::runner {
@@ -59,6 +60,8 @@ void writeBacktrace() noexcept {
 }
 
 void onFault(int signal, siginfo_t* info, void* /*context*/) {
+  // The report starts a line of its own, not the tail of a progress drawing.
+  if (progressLineDrawn()) writeAll("\r\x1b[K", 4);
   std::array<char, 96> line{};
   const char* message = faultMessage(signal);
   std::size_t size = std::strlen(message);

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 
 #include "orv/check.hpp"
@@ -12,6 +13,21 @@ namespace {
 
 constexpr auto draw_interval = std::chrono::milliseconds(50);
 constexpr std::string_view clear_line = "\r\x1b[K";
+
+// Whether a progress line stands on the terminal. Written under the standard-error lock; read
+// without it by the fault handler, which cannot take locks.
+std::atomic<bool> g_line_drawn{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read from a signal handler");
+
+// Cuts `line` to at most `width` bytes without splitting a UTF-8 character.
+void truncateUtf8(std::string& line, std::size_t width) {
+  if (line.size() <= width) return;
+  std::size_t end = width;
+  // line[end] is the first byte left out; if it continues a character, leave that character out.
+  while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0U) == 0x80U)
+    --end;
+  line.resize(end);
+}
 
 std::size_t terminalWidth() {
   winsize size{};
@@ -61,25 +77,19 @@ void ProgressDisplay::loop() {
     lock.unlock();
     const auto stderr_lock = check::lockStderr();
     // Never let the line wrap: a wrapped line could not be cleared with one carriage return.
-    const std::size_t width = terminalWidth() - 1;
-    if (line.size() > width) {
-      line.resize(width);
-      while (!line.empty() && (static_cast<unsigned char>(line.back()) & 0xC0U) == 0x80U) {
-        line.pop_back();  // a UTF-8 continuation byte: drop the cut character entirely
-      }
-      if (!line.empty() && (static_cast<unsigned char>(line.back()) & 0x80U) != 0) line.pop_back();
-    }
+    truncateUtf8(line, terminalWidth() - 1);
     check::writeStderrLocked(std::string(clear_line) + line);
-    drawn_ = true;
+    g_line_drawn = true;
     lock.lock();
   }
 }
 
-void ProgressDisplay::clearLocked(void* self) {
-  auto* display = static_cast<ProgressDisplay*>(self);
-  if (!display->drawn_) return;
+void ProgressDisplay::clearLocked(void* /*self*/) {
+  if (!g_line_drawn) return;
   check::writeStderrLocked(clear_line);
-  display->drawn_ = false;
+  g_line_drawn = false;
 }
+
+bool progressLineDrawn() noexcept { return g_line_drawn; }
 
 }  // namespace orv::runner

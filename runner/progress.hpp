@@ -32,11 +32,14 @@ class ProgressDisplay {
   std::size_t total_;
   std::size_t completed_ = 0;
   std::string current_;
-  bool drawn_ = false;
   bool stopping_ = false;
   std::mutex state_mutex_;
   std::condition_variable wake_;
   std::thread thread_;
 };
+
+// Whether a progress line is on the terminal now. Async-signal-safe: the fault handler clears the
+// line before it reports.
+bool progressLineDrawn() noexcept;
 
 }  // namespace orv::runner

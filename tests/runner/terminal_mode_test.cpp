@@ -195,4 +195,14 @@ TEST(FaultHandler, UnmappedAddressAndStackOverflowEndBySigabrt) {
   }
 }
 
+TEST(FaultHandler, ReportStartsItsOwnLineAfterAProgressDrawing) {
+  const ProcessResult r = runFixture("crash", true);
+  EXPECT_EQ(r.signal, SIGABRT);
+  ASSERT_NE(r.err.find("\r\x1b[KTest [0/1] fixture.test.crashes after a while"), std::string::npos)
+      << "the display drew while the check ran";
+  const std::size_t report = r.err.find("Segmentation fault at address 0x10\n");
+  ASSERT_NE(report, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.substr(report - 4, 4), "\r\x1b[K") << "the drawn line is cleared first";
+}
+
 }  // namespace
