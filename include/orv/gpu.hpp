@@ -436,8 +436,9 @@ constexpr std::string_view buildWgslModule() noexcept {
 void cpuFSDistanceBatch(std::span<const HomVec4> positions, HomVec4 reference,
                         std::span<double> output) noexcept;
 
-// output[i] = m.apply(input[i]), not normalised. Element i is read before it is written, so input
-// and output may be the same sequence (but not two overlapping, shifted ones).
+// output[i] = m.apply(input[i]), not normalised, for i = 0, 1, … in order. Element i is read before
+// it is written, so input and output may be the same or overlapping sequences, with the result of
+// that plain loop.
 void cpuPGLActionBatch(const PGL4& m, std::span<const HomVec4> input,
                        std::span<HomVec4> output) noexcept;
 

@@ -42,19 +42,20 @@ template <class V>
 // Writes v to the 16-byte aligned dst with non-temporal stores, 16 bytes at a time (an SSE2
 // instruction, so the same code serves every path).
 template <class V>
-[[gnu::always_inline]] inline void streamStore(double* dst, const V& v) noexcept {
+[[gnu::always_inline]] inline void streamStore(HomVec4* dst, std::size_t part,
+                                               const V& v) noexcept {
   if constexpr (kLanes<V> == 2) {
-    _mm_stream_pd(dst, std::bit_cast<__m128d>(v));
+    _mm_stream_pd(part == 0 ? &dst->x : &dst->z, std::bit_cast<__m128d>(v));
   } else {
-    _mm_stream_pd(dst, std::bit_cast<__m128d>(__builtin_shufflevector(v, v, 0, 1)));
-    _mm_stream_pd(dst + 2, std::bit_cast<__m128d>(__builtin_shufflevector(v, v, 2, 3)));
+    _mm_stream_pd(&dst->x, std::bit_cast<__m128d>(__builtin_shufflevector(v, v, 0, 1)));
+    _mm_stream_pd(&dst->z, std::bit_cast<__m128d>(__builtin_shufflevector(v, v, 2, 3)));
   }
 }
 
 // out = M·(v0, v1, v2, v3) with one lane per row: (((0 + col0·v0) + col1·v1) + col2·v2) + col3·v3.
 template <class V, bool kStream = false>
 [[gnu::always_inline]] inline void applyPoint(const Columns<V>& m, double v0, double v1, double v2,
-                                              double v3, double* out) noexcept {
+                                              double v3, HomVec4* out) noexcept {
 #pragma GCC unroll 2
   for (std::size_t p = 0; p < kParts<V>; ++p) {
     V acc = V{} + m.part[0][p] * v0;
@@ -62,9 +63,9 @@ template <class V, bool kStream = false>
     acc = acc + m.part[2][p] * v2;
     acc = acc + m.part[3][p] * v3;
     if constexpr (kStream) {
-      streamStore(out + kLanes<V> * p, acc);
+      streamStore(out, p, acc);
     } else {
-      std::memcpy(out + kLanes<V> * p, &acc, sizeof(V));
+      std::memcpy(reinterpret_cast<unsigned char*>(out) + sizeof(V) * p, &acc, sizeof(V));
     }
   }
 }
@@ -77,7 +78,7 @@ template <class V, bool kStream = false>
 template <class V, bool kStream>
 [[gnu::always_inline]] inline void applyOne(const Columns<V>& m, const HomVec4& p,
                                             HomVec4* dst) noexcept {
-  applyPoint<V, kStream>(m, p.x, p.y, p.z, p.w, reinterpret_cast<double*>(dst));
+  applyPoint<V, kStream>(m, p.x, p.y, p.z, p.w, dst);
 }
 
 template <class V, bool kStream>
@@ -149,9 +150,8 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
   const __m128d tiny = _mm_set1_pd(1e-15), one = _mm_set1_pd(1.0), sign = _mm_set1_pd(-0.0);
   std::size_t i = 0;
   for (; i + 2 <= n; i += 2) {
-    const auto* q = reinterpret_cast<const double*>(pos + i);
-    const __m128d xy0 = _mm_loadu_pd(q), zw0 = _mm_loadu_pd(q + 2);
-    const __m128d xy1 = _mm_loadu_pd(q + 4), zw1 = _mm_loadu_pd(q + 6);
+    const __m128d xy0 = _mm_loadu_pd(&pos[i].x), zw0 = _mm_loadu_pd(&pos[i].z);
+    const __m128d xy1 = _mm_loadu_pd(&pos[i + 1].x), zw1 = _mm_loadu_pd(&pos[i + 1].z);
     const __m128d x = _mm_unpacklo_pd(xy0, xy1), y = _mm_unpackhi_pd(xy0, xy1);
     const __m128d z = _mm_unpacklo_pd(zw0, zw1), w = _mm_unpackhi_pd(zw0, zw1);
     const __m128d aa =
@@ -179,9 +179,8 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
                 sign = _mm256_set1_pd(-0.0);
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
-    const auto* q = reinterpret_cast<const double*>(pos + i);
-    const __m256d p0 = _mm256_loadu_pd(q), p1 = _mm256_loadu_pd(q + 4);
-    const __m256d p2 = _mm256_loadu_pd(q + 8), p3 = _mm256_loadu_pd(q + 12);
+    const __m256d p0 = _mm256_loadu_pd(&pos[i].x), p1 = _mm256_loadu_pd(&pos[i + 1].x);
+    const __m256d p2 = _mm256_loadu_pd(&pos[i + 2].x), p3 = _mm256_loadu_pd(&pos[i + 3].x);
     const __m256d t0 = _mm256_unpacklo_pd(p0, p1);  // x0 x1 z0 z1
     const __m256d t1 = _mm256_unpackhi_pd(p0, p1);  // y0 y1 w0 w1
     const __m256d t2 = _mm256_unpacklo_pd(p2, p3);  // x2 x3 z2 z3
@@ -382,7 +381,10 @@ void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::si
 }
 
 void applyBatch(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) noexcept {
-  applyBatch(bestIsa(), m, in, out, n, n * sizeof(HomVec4) >= kStreamBytes);
+  // In place, a streamed store would evict the line the next point is read from.
+  const std::size_t bytes = n * sizeof(HomVec4);
+  const bool stream = bytes >= kStreamBytes && !overlaps(in, bytes, out, bytes);
+  applyBatch(bestIsa(), m, in, out, n, stream);
 }
 
 void fsDistanceBatch(Isa isa, const HomVec4* positions, HomVec4 reference, double* out,

@@ -33,7 +33,7 @@ inline constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
 // selects non-temporal stores (used when `out` is 16-byte aligned).
 void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n,
                 bool stream) noexcept;
-// The same with the best instruction set, streaming from kStreamBytes on.
+// The same with the best instruction set, streaming from kStreamBytes on unless in and out overlap.
 void applyBatch(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) noexcept;
 
 // out[i] = fsDistance(positions[i], reference) for i < n. Positions are read a block ahead of the
