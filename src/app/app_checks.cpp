@@ -14,7 +14,7 @@ using check::success;
 
 namespace {
 
-double dot4(const std::array<double, 4>& a, const std::array<double, 4>& b) {
+constexpr double dot4(const std::array<double, 4>& a, const std::array<double, 4>& b) {
   double sum = 0.0;
   for (std::size_t i = 0; i < 4; ++i)
     sum += a[i] * b[i];
@@ -24,6 +24,7 @@ double dot4(const std::array<double, 4>& a, const std::array<double, 4>& b) {
 }  // namespace
 
 Result cameraInitialPosition() {
+  static_assert(OrvCamera{}.pos[3] == 1.0 && OrvCamera{}.pos[0] == 0.0);
   const OrvCamera cam{};
   ORV_TRY(expectApproxEqAbs(cam.pos[3], 1.0, 1e-10));
   ORV_TRY(expectApproxEqAbs(cam.pos[0], 0.0, 1e-10));
@@ -31,6 +32,7 @@ Result cameraInitialPosition() {
 }
 
 Result cameraPositionOnS3() {
+  static_assert(dot4(OrvCamera{}.pos, OrvCamera{}.pos) == 1.0);
   const OrvCamera cam{};
   ORV_TRY(expectApproxEqAbs(dot4(cam.pos, cam.pos), 1.0, 1e-10));
   return success;
