@@ -10,11 +10,12 @@
 
 #include "child_process.hpp"
 #include "registry.hpp"
+#include "server/wire_bytes.hpp"
 
 namespace {
 
 using orv::peer::ChildProcess;
-using Bytes = std::vector<std::uint8_t>;
+using namespace orv::test;  // NOLINT(google-build-using-namespace): the message builders
 
 // Starting may be slow (a sanitizer build, a busy machine); ending after bad input may not.
 constexpr std::chrono::seconds startup{30};
@@ -22,50 +23,6 @@ constexpr std::chrono::seconds orderly_end{1};
 
 const std::string all_fixtures =
     "ORV_FIXTURE_CHECKS=pass,approx,expect,skip,leak,logerr,logwarn,alloc";
-
-void putU32(Bytes& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-std::uint32_t u32At(const Bytes& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  for (std::size_t i = 0; i < 4; ++i)
-    value |= std::uint32_t{bytes.at(at + i)} << (8 * i);
-  return value;
-}
-
-Bytes header(std::uint32_t tag, std::uint32_t bytes_len) {
-  Bytes out;
-  putU32(out, tag);
-  putU32(out, bytes_len);
-  return out;
-}
-
-Bytes runTest(std::uint32_t index, std::uint32_t surplus = 0) {
-  Bytes out = header(5, 4 + surplus);
-  putU32(out, index);
-  out.resize(out.size() + surplus, 0xAB);
-  return out;
-}
-
-Bytes results(std::uint32_t index, std::uint32_t flags) {
-  Bytes out = header(4, 8);
-  putU32(out, index);
-  putU32(out, flags);
-  return out;
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-const Bytes version = {0, 0, 0, 0, 6, 0, 0, 0, '0', '.', '1', '3', '.', '0'};
-const Bytes exit_message = header(0, 0);
-const Bytes query = header(4, 0);
 
 // A server process past its version message.
 class Server {
@@ -285,7 +242,7 @@ TEST(ServerEndToEnd, BadInputEndsInAnOrderlyWayWithinASecond) {
        "the input ended inside a message\n",
        {}},
       {"input ends between messages", runTest(0), Ending::exit1, "", results(0, 0)},
-      {"surplus body bytes", concat({runTest(3, 13), exit_message}), Ending::exit0, "",
+      {"surplus body bytes", concat({runTest(3, Bytes(13, 0xAB)), exit_message}), Ending::exit0, "",
        results(3, 2)},
   };
   for (const auto& c : cases) {

@@ -18,13 +18,14 @@
 #include "orv/check.hpp"
 #include "protocol.hpp"
 #include "server.hpp"
+#include "server/wire_bytes.hpp"
 
 namespace {
 
 using orv::check::Result;
 using orv::runner::ServerEnd;
 using orv::runner::ServerResult;
-using Bytes = std::vector<std::uint8_t>;
+using namespace orv::test;  // NOLINT(google-build-using-namespace): the message builders
 
 Result passes() { return orv::check::success; }
 Result fails() {
@@ -55,49 +56,6 @@ constexpr std::array registry{
     orv::check::TestFn{"loop.test.logs two errors", &logsTwoErrors},
     orv::check::TestFn{"loop.test.S³ skipped after an error", &skippedAfterAnError},
 };
-
-void putU32(Bytes& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-Bytes header(std::uint32_t tag, std::uint32_t bytes_len) {
-  Bytes out;
-  putU32(out, tag);
-  putU32(out, bytes_len);
-  return out;
-}
-
-Bytes message(std::uint32_t tag, const Bytes& body = {}) {
-  Bytes out = header(tag, static_cast<std::uint32_t>(body.size()));
-  out.insert(out.end(), body.begin(), body.end());
-  return out;
-}
-
-Bytes runTest(std::uint32_t index, const Bytes& surplus = {}) {
-  Bytes body;
-  putU32(body, index);
-  body.insert(body.end(), surplus.begin(), surplus.end());
-  return message(5, body);
-}
-
-Bytes results(std::uint32_t index, std::uint32_t flags) {
-  Bytes body;
-  putU32(body, index);
-  putU32(body, flags);
-  return message(4, body);
-}
-
-Bytes concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& part : parts)
-    out.insert(out.end(), part.begin(), part.end());
-  return out;
-}
-
-const Bytes version = {0, 0, 0, 0, 6, 0, 0, 0, '0', '.', '1', '3', '.', '0'};
-const Bytes exit_message = message(0);
-const Bytes query = message(4);
 
 // Hands out `input` in pieces of at most `piece` bytes, then `filler` zero bytes, then the end.
 // It can fail once `fail_at` bytes have been handed out, and notes the largest request.
