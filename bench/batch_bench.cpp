@@ -90,26 +90,35 @@ struct ActionData {
   bool matches() const { return digest(out) == expected; }
 };
 
+// Times `fn`, which writes `out`, and reports the throughput of `items` items.
 template <class Fn>
-void runAction(benchmark::State& state, ActionData& d, Fn&& fn) {
-  fn();
-  state.counters["bit_identical"] = identical(d.matches());
+void timeBatch(benchmark::State& state, const void* out, std::size_t items,
+               std::size_t bytes_per_item, Fn&& fn) {
   for (auto _ : state) {
     fn();
-    benchmark::DoNotOptimize(d.out.data());
+    benchmark::DoNotOptimize(out);
     benchmark::ClobberMemory();
   }
-  setThroughput(state, d.in.size(), kActionBytes);
+  setThroughput(state, items, bytes_per_item);
+}
+
+// The same, after one call that records whether `fn` reproduces ORV's result bit for bit.
+template <class Data, class Fn>
+void timeChecked(benchmark::State& state, Data& d, std::size_t items, std::size_t bytes_per_item,
+                 Fn&& fn) {
+  fn();
+  state.counters["bit_identical"] = identical(d.matches());
+  timeBatch(state, d.out.data(), items, bytes_per_item, fn);
+}
+
+template <class Fn>
+void runAction(benchmark::State& state, ActionData& d, Fn&& fn) {
+  timeChecked(state, d, d.in.size(), kActionBytes, fn);
 }
 
 template <class Fn>
 void runCopy(benchmark::State& state, ActionData& d, Fn&& fn) {
-  for (auto _ : state) {
-    fn();
-    benchmark::DoNotOptimize(d.out.data());
-    benchmark::ClobberMemory();
-  }
-  setThroughput(state, d.in.size(), kActionBytes);
+  timeBatch(state, d.out.data(), d.in.size(), kActionBytes, fn);
 }
 
 // Registers `prefix`/n, whose body gets the group's data for n points.
@@ -204,14 +213,7 @@ struct DistanceData {
 
 template <class Fn>
 void runDistance(benchmark::State& state, DistanceData& d, Fn&& fn) {
-  fn();
-  state.counters["bit_identical"] = identical(d.matches());
-  for (auto _ : state) {
-    fn();
-    benchmark::DoNotOptimize(d.out.data());
-    benchmark::ClobberMemory();
-  }
-  setThroughput(state, d.positions.size(), kDistanceBytes);
+  timeChecked(state, d, d.positions.size(), kDistanceBytes, fn);
 }
 
 void registerDistance(std::size_t n) {
