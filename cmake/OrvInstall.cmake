@@ -6,7 +6,7 @@ install(TARGETS orv_fp orv_kernel orv_gpu orv_input orv_app
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/orv/kernel.hpp include/orv/gpu.hpp include/orv/input.hpp
+install(FILES include/orv/numeric.hpp include/orv/kernel.hpp include/orv/gpu.hpp include/orv/input.hpp
               include/orv/app.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orv)
 install(TARGETS orv-selfcheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -18,11 +18,11 @@ inline constexpr double CAMERA_FOV_Y = 1.0471975511965979;
 // in the component order x, y, z, w. Moving follows a great circle through `pos`; turning rotates
 // frame vectors in pairs.
 //
-// Invariants after `update` and `reorthonormalize`, as long as no length fell to 1e-10 or below:
-// `pos` is a unit vector; `forward` is a unit vector orthogonal to `pos`; `up` is a unit vector
-// orthogonal to `pos` and `forward`; `right` is a unit vector with w = 0 whose x, y, z part is the
-// normalised cross product of those of `forward` and `up`, so it is orthogonal to both in four
-// dimensions but not, in general, to `pos`.
+// Invariants after `update` and `reorthonormalize`, as long as no length fell to LENGTH_FLOOR or
+// below: `pos` is a unit vector; `forward` is a unit vector orthogonal to `pos`; `up` is a unit
+// vector orthogonal to `pos` and `forward`; `right` is a unit vector with w = 0 whose x, y, z part
+// is the normalised cross product of those of `forward` and `up`, so it is orthogonal to both in
+// four dimensions but not, in general, to `pos`.
 struct OrvCamera {
   std::array<double, 4> pos{0.0, 0.0, 0.0, 1.0};
   std::array<double, 4> forward{0.0, 0.0, -1.0, 0.0};
@@ -47,14 +47,14 @@ struct OrvCamera {
   // `input.cameraOrbitDelta()`·`orbit_sens` (yaw = −dx·sens rotates forward towards −right, pitch =
   // dy·sens rotates forward towards up), re-orthonormalises, then adds 0.5·`input.mouse.scroll_y`
   // to `speed` with a floor of 0.1 (a NaN sum gives 0.1). Moves and turns whose size is at most
-  // 1e-10 are skipped. Reads `input` without consuming its deltas: the owner clears them after the
-  // update.
+  // LENGTH_FLOOR are skipped. Reads `input` without consuming its deltas: the owner clears them
+  // after the update.
   void update(const InputState& input, double dt) noexcept;
 
   // Projects the frame back onto S³ and its tangent space: normalises `pos`; removes from
   // `forward` its `pos` component and normalises it; removes from `up` its `pos` and `forward`
   // components and normalises it; sets `right` to the normalised cross product of the x, y, z
-  // parts of `forward` and `up`, with w = 0. A vector whose length is at most 1e-10 is left
+  // parts of `forward` and `up`, with w = 0. A vector whose length is at most LENGTH_FLOOR is left
   // unnormalised.
   void reorthonormalize() noexcept;
 

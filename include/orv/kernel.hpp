@@ -17,10 +17,9 @@
 #include <cstring>
 #include <type_traits>
 
-namespace orv {
+#include "orv/numeric.hpp"
 
-// Below this |w| a point counts as being at infinity when it is dehomogenised.
-inline constexpr double W_EPS = 1e-6;
+namespace orv {
 
 // Radius of the world sphere in kilometres (the distance conversions take metres).
 inline constexpr double R_KALDRA_KM = 5838.4;
@@ -77,10 +76,10 @@ struct HomVec4 {
 
   // Euclidean norm of all four coordinates.
   double norm() const noexcept;
-  // The unit representative; a vector with norm below 1e-15 becomes (0, 0, 0, 1).
+  // The unit representative; a vector with norm below NORM_FLOOR becomes (0, 0, 0, 1).
   HomVec4 normalize() const noexcept;
   // Cartesian coordinates in the w chart: (x, y, z)/w when |w| ≥ W_EPS; otherwise the point is a
-  // direction, (x, y, z)/norm, or (0, 0, 0) when the norm is below 1e-15.
+  // direction, (x, y, z)/norm, or (0, 0, 0) when the norm is below NORM_FLOOR.
   std::array<double, 3> cartesian3() const noexcept;
   // The chart of the coordinate of largest magnitude, ties going in the order w, x, y, z.
   AffineCard pickBestCard() const noexcept;
@@ -174,11 +173,12 @@ struct PGL4 {
   }
 
   // This matrix scaled by pow(|det|, −0.25), so that |det| becomes 1 with its sign kept;
-  // unchanged when |det| < 1e-15.
+  // unchanged when |det| < DET_FLOOR.
   PGL4 normalizeDet() const noexcept;
 
   // Newton–Schulz approximation of (self + delta·I)⁻¹ from X0 = m_regᵀ/‖m_reg‖F², stopping after
-  // the first step whose residual max|m_reg·X − I| is below 1e-12, or after `max_iter` steps.
+  // the first step whose residual max|m_reg·X − I| is below INVERSE_RESIDUAL, or after `max_iter`
+  // steps.
   PGL4 inverse(double delta, std::uint32_t max_iter) const noexcept;
 
   friend constexpr bool operator==(const PGL4&, const PGL4&) noexcept = default;
@@ -239,7 +239,7 @@ consteval PGL4 pglFromHomogeneous(const PGL4::Rows& m) {
 // Fubini–Study metric
 
 // The angle in [0, π/2] between the lines spanned by a and b: acos of the cosine ratio
-// |a·b|/(|a||b|) capped at 1 (a NaN ratio counts as 1). 0 when either norm is below 1e-15.
+// |a·b|/(|a||b|) capped at 1 (a NaN ratio counts as 1). 0 when either norm is below NORM_FLOOR.
 double fsDistance(HomVec4 a, HomVec4 b) noexcept;
 // cos(s/(2R)): the cosine W that a world length s (metres) on the radius R (metres) stands for.
 double wFromDistance(double s_meters, double R_meters) noexcept;

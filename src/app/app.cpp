@@ -8,9 +8,6 @@ namespace {
 
 using Vec4 = std::array<double, 4>;
 
-// Lengths at or below this are treated as zero: the move, turn or normalisation is skipped.
-constexpr double length_eps = 1e-10;
-
 // Σ a[i]·b[i], from 0.0 in index order.
 double dot4(const Vec4& a, const Vec4& b) noexcept {
   double sum = 0.0;
@@ -19,10 +16,10 @@ double dot4(const Vec4& a, const Vec4& b) noexcept {
   return sum;
 }
 
-// Divides v by its length unless that is at most length_eps.
+// Divides v by its length unless that is at most LENGTH_FLOOR.
 void normalizeInPlace(Vec4& v) noexcept {
   const double len = std::sqrt(dot4(v, v));
-  if (len > length_eps) {
+  if (len > LENGTH_FLOOR) {
     for (double& c : v)
       c = c / len;
   }
@@ -63,7 +60,7 @@ void OrvCamera::update(const InputState& input, double dt) noexcept {
   const double v_len =
       std::sqrt(((tangent[0] * tangent[0] + tangent[1] * tangent[1]) + tangent[2] * tangent[2]) +
                 tangent[3] * tangent[3]);
-  if (v_len > length_eps) {
+  if (v_len > LENGTH_FLOOR) {
     // The great circle through pos in the direction of tangent, for an arc of v_len·step.
     const double angle = v_len * step;
     const double cos_a = std::cos(angle);
@@ -75,8 +72,8 @@ void OrvCamera::update(const InputState& input, double dt) noexcept {
 
   const double yaw = (-orbit[0]) * orbit_sens;
   const double pitch = orbit[1] * orbit_sens;
-  if (std::abs(yaw) > length_eps) rotatePair(forward, right, yaw);
-  if (std::abs(pitch) > length_eps) rotatePair(forward, up, pitch);
+  if (std::abs(yaw) > LENGTH_FLOOR) rotatePair(forward, right, yaw);
+  if (std::abs(pitch) > LENGTH_FLOOR) rotatePair(forward, up, pitch);
 
   reorthonormalize();
 

@@ -1,5 +1,7 @@
 #include "orv/input.hpp"
 
+#include "orv/numeric.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -60,7 +62,7 @@ std::array<double, 3> InputState::cameraMoveDir() const noexcept {
   if (camera_move_up) d[1] += 1.0;
   if (camera_move_down) d[1] -= 1.0;
   const double len = std::sqrt((d[0] * d[0] + d[1] * d[1]) + d[2] * d[2]);
-  if (len > 1e-10) {
+  if (len > LENGTH_FLOOR) {
     d[0] /= len;
     d[1] /= len;
     d[2] /= len;

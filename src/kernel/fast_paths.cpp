@@ -128,17 +128,17 @@ void applyBatchSse2(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t 
 // Fubini–Study distance batch
 //
 // A block of cosines is computed with vectors, then a scalar loop takes their arc cosines: the
-// standard acos has no vector form that rounds as it does. A position whose norm is below 1e-15
-// gets the cosine 1, whose arc cosine is exactly +0 (IEC 60559, as fsDistance's own capped ratios
-// rely on): the arc cosine loop then has no branch of its own, and the branch predictor keeps its
-// history for acos.
+// standard acos has no vector form that rounds as it does. A position whose norm is below
+// NORM_FLOOR gets the cosine 1, whose arc cosine is exactly +0 (IEC 60559, as fsDistance's own
+// capped ratios rely on): the arc cosine loop then has no branch of its own, and the branch
+// predictor keeps its history for acos.
 
 constexpr std::size_t kCosineBlock = 256;
 
 // fsDistance's cosine for one position, its reference norm `nb` computed once by the caller.
 inline double cosineOf(const HomVec4& a, const HomVec4& b, double nb) noexcept {
   const double na = a.norm();
-  if (na < 1e-15) return 1.0;
+  if (na < NORM_FLOOR) return 1.0;
   const double ratio = std::abs(HomVec4::dot(a, b)) / (na * nb);
   return ratio < 1.0 ? ratio : 1.0;
 }
@@ -147,7 +147,7 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
                  std::size_t n) noexcept {
   const __m128d bx = _mm_set1_pd(b.x), by = _mm_set1_pd(b.y), bz = _mm_set1_pd(b.z),
                 bw = _mm_set1_pd(b.w), vnb = _mm_set1_pd(nb);
-  const __m128d tiny = _mm_set1_pd(1e-15), one = _mm_set1_pd(1.0), sign = _mm_set1_pd(-0.0);
+  const __m128d tiny = _mm_set1_pd(NORM_FLOOR), one = _mm_set1_pd(1.0), sign = _mm_set1_pd(-0.0);
   std::size_t i = 0;
   for (; i + 2 <= n; i += 2) {
     const __m128d xy0 = _mm_loadu_pd(&pos[i].x), zw0 = _mm_loadu_pd(&pos[i].z);
@@ -175,7 +175,7 @@ void cosinesSse2(const HomVec4* pos, const HomVec4& b, double nb, double* cos,
                                          double* cos, std::size_t n) noexcept {
   const __m256d bx = _mm256_set1_pd(b.x), by = _mm256_set1_pd(b.y), bz = _mm256_set1_pd(b.z),
                 bw = _mm256_set1_pd(b.w), vnb = _mm256_set1_pd(nb);
-  const __m256d tiny = _mm256_set1_pd(1e-15), one = _mm256_set1_pd(1.0),
+  const __m256d tiny = _mm256_set1_pd(NORM_FLOOR), one = _mm256_set1_pd(1.0),
                 sign = _mm256_set1_pd(-0.0);
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
@@ -286,9 +286,9 @@ template <class V>
     storeRows(x, x_rm);
     productRows(x_rm, two_i_minus_mx, x);  // x·(2I − m_reg·x), the old x on the left
     productRows(m_rm, x, mx);              // residual_check
-    // residual < 1e-12, the residual being the largest |residual_check − I| element with NaN
-    // elements passed over (fmax), holds exactly when no element has |d| ≥ 1e-12: a NaN fails
-    // both comparisons.
+    // residual < INVERSE_RESIDUAL, the residual being the largest |residual_check − I| element with
+    // NaN elements passed over (fmax), holds exactly when no element has |d| ≥ INVERSE_RESIDUAL: a
+    // NaN fails both comparisons.
     using Mask = decltype(V{} < V{});
     Mask large{};
 #pragma GCC unroll 4
@@ -296,7 +296,7 @@ template <class V>
 #pragma GCC unroll 2
       for (unsigned p = 0; p < kParts<V>; ++p) {
         const V d = mx.part[r][p] - i4.part[r][p];
-        large = large | (d >= 1e-12) | (d <= -1e-12);
+        large = large | (d >= INVERSE_RESIDUAL) | (d <= -INVERSE_RESIDUAL);
       }
     }
     bool any_large = false;
@@ -390,7 +390,7 @@ void applyBatch(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) n
 void fsDistanceBatch(Isa isa, const HomVec4* positions, HomVec4 reference, double* out,
                      std::size_t n) noexcept {
   const double nb = reference.norm();
-  if (nb < 1e-15) {
+  if (nb < NORM_FLOOR) {
     std::fill_n(out, n, 0.0);
     return;
   }

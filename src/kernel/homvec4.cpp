@@ -9,14 +9,14 @@ double HomVec4::norm() const noexcept { return std::sqrt(dot(*this, *this)); }
 
 HomVec4 HomVec4::normalize() const noexcept {
   const double n = norm();
-  if (n < 1e-15) return {0.0, 0.0, 0.0, 1.0};
+  if (n < NORM_FLOOR) return {0.0, 0.0, 0.0, 1.0};
   return {x / n, y / n, z / n, w / n};
 }
 
 std::array<double, 3> HomVec4::cartesian3() const noexcept {
   if (!(std::abs(w) < W_EPS)) return {x / w, y / w, z / w};
   const double n = norm();
-  if (n < 1e-15) return {0.0, 0.0, 0.0};
+  if (n < NORM_FLOOR) return {0.0, 0.0, 0.0};
   return {x / n, y / n, z / n};
 }
 

@@ -8,7 +8,7 @@ namespace orv {
 double fsDistance(HomVec4 a, HomVec4 b) noexcept {
   const double na = a.norm();
   const double nb = b.norm();
-  if (na < 1e-15 || nb < 1e-15) return 0.0;
+  if (na < NORM_FLOOR || nb < NORM_FLOOR) return 0.0;
   const double ratio = std::abs(HomVec4::dot(a, b)) / (na * nb);
   // Caps rounding excess above 1; a NaN ratio fails the test and becomes 1 as well.
   const double cos_theta = ratio < 1.0 ? ratio : 1.0;

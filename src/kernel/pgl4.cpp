@@ -8,7 +8,7 @@ namespace orv {
 
 PGL4 PGL4::normalizeDet() const noexcept {
   const double d = det();
-  if (std::abs(d) < 1e-15) return *this;
+  if (std::abs(d) < DET_FLOOR) return *this;
   // det(s·M) = s⁴·det(M), so this scale leaves det = ±1 with the sign of d.
   const double det_scale = std::pow(std::abs(d), -0.25);
   PGL4 result;
