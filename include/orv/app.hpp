@@ -60,6 +60,7 @@ struct OrvCamera {
 
   // The matrix whose columns are right, up, −forward and pos (column-major: data[0..3] = right,
   // …, data[12..15] = pos). It maps (0, 0, 0, 1) to pos; the default camera gives the identity.
+  // It carries camera coordinates towards the world; the view of a picture is `worldToCamera`.
   constexpr PGL4 viewPGL4() const noexcept {
     PGL4 m;
     for (unsigned i = 0; i < 4; ++i) {
@@ -71,9 +72,20 @@ struct OrvCamera {
     return m;
   }
 
+  // The world-to-camera map W, whose rows are r, up, −forward and pos: camera coordinates are
+  // c = W·q, the eye at the origin looking down −z, and for a unit q, c.w = pos·q is the cosine of
+  // the arc from the camera. r is the unit vector orthogonal in four dimensions to pos, forward and
+  // up with det W = +1 (their generalised cross product); it equals `right` whenever `right` is
+  // orthogonal to pos with that orientation, as for the default camera, whose W is the identity.
+  // With an orthonormal frame W is orthogonal, so its transpose maps camera coordinates back.
+  PGL4 worldToCamera() const noexcept;
+
   // Perspective projection (fov CAMERA_FOV_Y, width/height `aspect`, fs_near, fs_far), each entry
-  // computed in f64 and rounded once to f32, times `viewPGL4` rounded to f32; the product is
+  // computed in f64 and rounded once to f32, times `worldToCamera` rounded to f32; the product is
   // formed in f32, each sum from 0 in k order. The layout is that of the vertex shader's `mvp`.
+  // The projection treats c.w as the homogeneous coordinate, so a point in front of the camera
+  // (c.z < 0, c.w > 0) lands at ((f/aspect)·c.x/(−c.z), f·c.y/(−c.z)) in normalised device
+  // coordinates, f = 1/tan(CAMERA_FOV_Y/2).
   GpuPGL4 mvpGpu(double aspect) const noexcept;
 };
 

@@ -95,8 +95,29 @@ void OrvCamera::reorthonormalize() noexcept {
   normalizeInPlace(right);
 }
 
+PGL4 OrvCamera::worldToCamera() const noexcept {
+  PGL4 w;
+  for (unsigned j = 0; j < 4; ++j) {
+    w.set(1, j, up[j]);
+    w.set(2, j, -forward[j]);
+    w.set(3, j, pos[j]);
+  }
+  // With row 0 = e_i, det W is the cofactor of (0, i): the generalised cross product r of the
+  // other three rows has these components, r·v = det[v; up; −forward; pos], so det[r; …] = r·r.
+  Vec4 r{};
+  for (unsigned i = 0; i < 4; ++i) {
+    PGL4 with_unit_row = w;
+    with_unit_row.set(0, i, 1.0);
+    r[i] = with_unit_row.det();
+  }
+  normalizeInPlace(r);
+  for (unsigned j = 0; j < 4; ++j)
+    w.set(0, j, r[j]);
+  return w;
+}
+
 GpuPGL4 OrvCamera::mvpGpu(double aspect) const noexcept {
-  const PGL4 view = viewPGL4();
+  const PGL4 view = worldToCamera();
   const double near = fs_near;
   const double far = fs_far;
   const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);

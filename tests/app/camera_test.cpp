@@ -248,7 +248,7 @@ TEST(OrvCamera, MvpOfTheDefaultCameraIsTheProjection) {
     EXPECT_EQ(mvp.data[i], expected[i]) << "entry " << i;
 }
 
-TEST(OrvCamera, MvpIsProjectionTimesViewInColumnMajorOrder) {
+TEST(OrvCamera, MvpIsProjectionTimesWorldToCameraInColumnMajorOrder) {
   OrvCamera cam{};
   cam.update(orbitInput(-60.0, 35.0), dt);
   for (int i = 0; i < 7; ++i)
@@ -266,7 +266,7 @@ TEST(OrvCamera, MvpIsProjectionTimesViewInColumnMajorOrder) {
   proj.data[11] = -1.0;
   proj.data[14] = static_cast<double>(
       static_cast<float>((2.0 * cam.fs_far) * cam.fs_near / (cam.fs_near - cam.fs_far)));
-  PGL4 view = cam.viewPGL4();
+  PGL4 view = cam.worldToCamera();
   for (double& v : view.data)
     v = static_cast<double>(static_cast<float>(v));
   const PGL4 reference = PGL4::mul(proj, view);
@@ -275,6 +275,98 @@ TEST(OrvCamera, MvpIsProjectionTimesViewInColumnMajorOrder) {
   const double tol = 8 * 1.8 * static_cast<double>(std::numeric_limits<float>::epsilon());
   for (std::size_t i = 0; i < 16; ++i) {
     EXPECT_NEAR(static_cast<double>(mvp.data[i]), reference.data[i], tol) << "entry " << i;
+  }
+}
+
+OrvCamera flownCamera(double yaw_dx, double pitch_dy, int forward_steps) {
+  OrvCamera cam{};
+  cam.update(orbitInput(yaw_dx, pitch_dy), dt);
+  for (int i = 0; i < forward_steps; ++i)
+    cam.update(forwardInput(), dt);
+  return cam;
+}
+
+Vec4 mapped(const PGL4& m, const Vec4& v) {
+  const HomVec4 r = m.apply({v[0], v[1], v[2], v[3]});
+  return {r.x, r.y, r.z, r.w};
+}
+
+// W is a rotation (orthogonal, det +1) carrying the frame to the camera axes: pos to e_w, −forward
+// to e_z, up to e_y; its first row is orthogonal to all three. Checked from poses spread over S³:
+// turned, and flown past a quarter (step 50: pos.w < 0, where `right` flips) and a half circle.
+TEST(OrvCamera, WorldToCameraIsARotationOntoTheCameraAxes) {
+  const struct {
+    const char* name;
+    double dx, dy;
+    int steps;
+  } poses[] = {
+      {"default", 0, 0, 0},
+      {"turned", -60, 35, 0},
+      {"short flight", 25, -40, 7},
+      {"past a quarter", 0, 0, 50},
+      {"turned, past a quarter", 80, 60, 60},
+      {"past a half", -30, 20, 100},
+  };
+  const double tol = 16 * eps;
+  for (const auto& pose : poses) {
+    SCOPED_TRACE(pose.name);
+    const OrvCamera cam = flownCamera(pose.dx, pose.dy, pose.steps);
+    const PGL4 w = cam.worldToCamera();
+    const PGL4 wwt = PGL4::mul(w, w.transpose());
+    for (std::size_t i = 0; i < 16; ++i)
+      EXPECT_NEAR(wwt.data[i], PGL4::identity().data[i], tol) << "W·Wᵀ entry " << i;
+    EXPECT_NEAR(w.det(), 1.0, tol);
+    expectNear(mapped(w, cam.pos), {0, 0, 0, 1}, tol);
+    expectNear(mapped(w, cam.forward), {0, 0, -1, 0}, tol);
+    expectNear(mapped(w, cam.up), {0, 1, 0, 0}, tol);
+  }
+}
+
+// Where `right` is orthogonal to pos with W's orientation, W is the transpose of the view; past a
+// quarter circle `right` flips to (−1, 0, 0, 0) while W's first row stays continuous.
+TEST(OrvCamera, WorldToCameraFollowsRightUntilItFlips) {
+  EXPECT_EQ(OrvCamera{}.worldToCamera(), PGL4::identity());
+  const OrvCamera turned = flownCamera(-60, 35, 0);
+  const PGL4 w = turned.worldToCamera();
+  const PGL4 vt = turned.viewPGL4().transpose();
+  for (std::size_t i = 0; i < 16; ++i)
+    EXPECT_NEAR(w.data[i], vt.data[i], 4 * eps) << "entry " << i;
+
+  for (const int steps : {49, 50, 51, 99, 100}) {
+    const OrvCamera cam = flownCamera(0, 0, steps);
+    EXPECT_EQ(cam.right[0], steps < 50 ? 1.0 : -1.0) << steps;
+    const PGL4 wc = cam.worldToCamera();
+    expectNear({wc.get(0, 0), wc.get(0, 1), wc.get(0, 2), wc.get(0, 3)}, {1, 0, 0, 0}, 4 * eps);
+  }
+}
+
+// Flying forward towards a point ahead brings it closer: its camera coordinates follow the arc
+// left, c = (0, 0, −sin(a − s), cos(a − s)) after an arc s; once passed, it is behind (c.z > 0).
+// The projection of mvpGpu puts it where the pinhole rule says, in f32.
+TEST(OrvCamera, FlyingForwardBringsAPointAheadCloser) {
+  const double ahead = 0.6;
+  const Vec4 q{0.1 * std::sin(ahead), 0.05, -std::sin(ahead), std::cos(ahead)};
+  for (const int steps : {0, 5, 10, 18, 19, 25}) {
+    SCOPED_TRACE(steps);
+    const OrvCamera cam = flownCamera(0, 0, steps);
+    const double s = 0.032 * steps;
+    const Vec4 c = mapped(cam.worldToCamera(), q);
+    EXPECT_NEAR(c[2], -std::sin(ahead - s), 1e-12);
+    EXPECT_NEAR(c[3], std::cos(ahead - s), 1e-12);
+
+    const double aspect = 16.0 / 9.0;
+    const GpuPGL4 mvp = cam.mvpGpu(aspect);
+    std::array<double, 4> clip{};
+    for (std::size_t r = 0; r < 4; ++r) {
+      for (std::size_t k = 0; k < 4; ++k)
+        clip[r] += static_cast<double>(mvp.data[k * 4 + r]) * q[k];
+    }
+    EXPECT_EQ(clip[3] > 0.0, s < ahead) << "in front exactly until passed";
+    if (s < ahead) {
+      const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
+      EXPECT_NEAR(clip[0] / clip[3], (f / aspect) * c[0] / -c[2], 1e-5);
+      EXPECT_NEAR(clip[1] / clip[3], f * c[1] / -c[2], 1e-5);
+    }
   }
 }
 
