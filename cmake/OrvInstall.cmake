@@ -5,10 +5,7 @@ install(TARGETS orv_fp orv_kernel orv_gpu orv_input orv_app
         EXPORT orv-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(FILES include/orv/numeric.hpp include/orv/kernel.hpp include/orv/gpu.hpp include/orv/input.hpp
-              include/orv/app.hpp
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/orv)
+        FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(TARGETS orv-selfcheck RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(EXPORT orv-targets NAMESPACE orv:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)
 

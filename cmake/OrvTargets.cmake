@@ -7,6 +7,12 @@ add_library(orv_fp INTERFACE)
 add_library(orv::fp ALIAS orv_fp)
 target_compile_options(orv_fp INTERFACE -ffp-contract=off -fno-fast-math)
 set_target_properties(orv_fp PROPERTIES EXPORT_NAME fp)
+# The named thresholds of the numeric fallbacks belong to the same contract.
+target_sources(orv_fp INTERFACE FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include
+               FILES ${PROJECT_SOURCE_DIR}/include/orv/numeric.hpp)
+
+# Headers made during the build (the embedded shader texts) are installed like the others.
+set(ORV_GENERATED_INCLUDE_DIR ${PROJECT_BINARY_DIR}/generated/include)
 
 # Warnings for ORV's own code; never exported.
 add_library(orv_warnings INTERFACE)
@@ -17,16 +23,18 @@ if(ORV_WERROR)
   target_compile_options(orv_warnings INTERFACE -Werror)
 endif()
 
-# orv_add_library(<name> <alias> SOURCES ... [DEPS ...])
-# A module library: public headers under include/, sources beside it under src/.
+# orv_add_library(<name> <alias> SOURCES ... HEADERS ... [GENERATED_HEADERS ...] [DEPS ...])
+# A module library: public headers under include/ (HEADERS, relative to include/) or generated
+# under <build>/generated/include/ (GENERATED_HEADERS, full paths), sources beside it under src/.
 function(orv_add_library name alias)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;HEADERS;GENERATED_HEADERS;DEPS" ${ARGN})
   add_library(${name} ${ARG_SOURCES})
   add_library(orv::${alias} ALIAS ${name})
   set_target_properties(${name} PROPERTIES EXPORT_NAME ${alias} POSITION_INDEPENDENT_CODE ON)
-  target_include_directories(${name} PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  list(TRANSFORM ARG_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/include/)
+  target_sources(${name} PUBLIC FILE_SET HEADERS
+    BASE_DIRS ${PROJECT_SOURCE_DIR}/include ${ORV_GENERATED_INCLUDE_DIR}
+    FILES ${ARG_HEADERS} ${ARG_GENERATED_HEADERS})
   target_link_libraries(${name} PUBLIC orv_fp ${ARG_DEPS} PRIVATE $<BUILD_INTERFACE:orv_warnings>)
 endfunction()
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "orv/gpu.hpp"
+#include "orv/gpu/records.hpp"
 #include "orv/input.hpp"
 #include "orv/kernel.hpp"
 

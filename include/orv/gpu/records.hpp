@@ -1,0 +1,90 @@
+// orv_gpu: the single-precision records that ORV places in device buffers, and the conversions
+// from the kernel's f64 values into them.
+//
+// Every record matches its WGSL counterpart byte for byte (little-endian f32, no gaps). Matrices
+// keep PGL4's column-major order everywhere: element (r, c) is at index c·4 + r, which in WGSL is
+// `m[c][r]` of a mat4x4<f32>.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <span>
+
+#include "orv/kernel.hpp"
+
+namespace orv {
+
+// Mirror of HomVec4; WGSL `HomVec4`. Buffers of points have a stride of 16 bytes.
+struct alignas(16) GpuHomVec4 {
+  float x = 0.0f;
+  float y = 0.0f;
+  float z = 0.0f;
+  float w = 0.0f;
+};
+
+// Mirror of PGL4, in the same column-major order: element (r, c) is data[c·4 + r].
+struct alignas(16) GpuPGL4 {
+  std::array<float, 16> data{};
+};
+
+// One point moving along a great circle of S³: position q and velocity v. WGSL `GeodesicState`;
+// state buffers have a stride of 32 bytes.
+struct alignas(16) GpuGeodesicState {
+  float qx = 0.0f;
+  float qy = 0.0f;
+  float qz = 0.0f;
+  float qw = 0.0f;
+  float vx = 0.0f;
+  float vy = 0.0f;
+  float vz = 0.0f;
+  float vw = 0.0f;
+};
+
+// The geodesic integrator's uniform block: the time step, padded to one 16-byte uniform unit.
+struct alignas(16) RK4Params {
+  float dt = 0.0f;
+  float _pad0 = 0.0f;
+  float _pad1 = 0.0f;
+  float _pad2 = 0.0f;
+};
+
+static_assert(sizeof(GpuHomVec4) == 16 && alignof(GpuHomVec4) == 16);
+static_assert(offsetof(GpuHomVec4, x) == 0 && offsetof(GpuHomVec4, y) == 4);
+static_assert(offsetof(GpuHomVec4, z) == 8 && offsetof(GpuHomVec4, w) == 12);
+static_assert(sizeof(GpuPGL4) == 64 && alignof(GpuPGL4) == 16 && offsetof(GpuPGL4, data) == 0);
+static_assert(sizeof(GpuGeodesicState) == 32 && alignof(GpuGeodesicState) == 16);
+static_assert(offsetof(GpuGeodesicState, qx) == 0 && offsetof(GpuGeodesicState, qy) == 4);
+static_assert(offsetof(GpuGeodesicState, qz) == 8 && offsetof(GpuGeodesicState, qw) == 12);
+static_assert(offsetof(GpuGeodesicState, vx) == 16 && offsetof(GpuGeodesicState, vy) == 20);
+static_assert(offsetof(GpuGeodesicState, vz) == 24 && offsetof(GpuGeodesicState, vw) == 28);
+static_assert(sizeof(RK4Params) == 16 && alignof(RK4Params) == 16);
+static_assert(offsetof(RK4Params, dt) == 0 && offsetof(RK4Params, _pad0) == 4);
+static_assert(offsetof(RK4Params, _pad1) == 8 && offsetof(RK4Params, _pad2) == 12);
+
+// ---------------------------------------------------------------------------------------------
+// Conversions. Each f64 is rounded once to the nearest f32 (ties to even); values beyond the f32
+// range become infinities of their sign and NaN stays NaN. Nothing is normalised, dehomogenised
+// or transposed.
+
+constexpr GpuHomVec4 homVec4ToGpu(HomVec4 p) noexcept {
+  return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z),
+          static_cast<float>(p.w)};
+}
+
+constexpr GpuPGL4 pgl4ToGpu(const PGL4& m) noexcept {
+  GpuPGL4 g;
+  for (std::size_t i = 0; i < 16; ++i)
+    g.data[i] = static_cast<float>(m.data[i]);
+  return g;
+}
+
+// Converts the first min(points.size(), output.size()) points; surplus output entries keep what
+// they held.
+constexpr void batchToGpu(std::span<const HomVec4> points, std::span<GpuHomVec4> output) noexcept {
+  const std::size_t n = std::min(points.size(), output.size());
+  for (std::size_t i = 0; i < n; ++i)
+    output[i] = homVec4ToGpu(points[i]);
+}
+
+}  // namespace orv
