@@ -1,0 +1,52 @@
+// orv-view's command line:
+//
+//   orv-view --headless --frames N --out DIR [--scene FILE] [--input FILE] [--size WxH]
+//            [--dt SECONDS]
+//
+// Each option takes its value as the next argument or after `=` (`--frames=10`). An option given
+// twice, an unknown option and a stray argument are errors.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "orv/app.hpp"
+
+namespace orv::view {
+
+// Bounds on the values: the size is what a WebGPU device accepts for a 2D texture by default.
+inline constexpr std::uint32_t MAX_FRAMES = 1'000'000;
+inline constexpr std::uint32_t MAX_IMAGE_SIDE = 8192;
+inline constexpr double MAX_DT = 10.0;
+
+struct ViewOptions {
+  bool headless = false;
+  bool help = false;  // --help: print the usage and stop
+  std::uint32_t frames = 0;
+  std::string out_dir;
+  std::optional<std::string> scene_path;
+  std::optional<std::string> input_path;
+  std::uint32_t width = 0;  // the defaults come from AppConfig
+  std::uint32_t height = 0;
+  double dt = 0.0;
+};
+
+struct OptionsParse {
+  ViewOptions options;
+  std::optional<std::string> error;  // "--option: problem" or "'arg': problem"
+};
+
+// `args` without the program name.
+OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfig& config);
+
+// The usage text, ending in a line end.
+std::string_view usageText() noexcept;
+
+// Makes sure `dir` exists (creating it and its parents) and that a file can be created in it;
+// describes the problem otherwise. Leaves nothing behind in the directory.
+std::optional<std::string> prepareOutputDirectory(const std::string& dir);
+
+}  // namespace orv::view
