@@ -8,13 +8,11 @@
 //   1. start the frame and fold the frame's events into the InputState,
 //   2. act on the application intents (reset_camera, should_close),
 //   3. update the camera, 4. clear the mouse deltas,
-//   5. take mvpGpu and draw: each scene point is dehomogenised through its best chart and
-//   projected,
-//      as the vertex shader does.
+//   5. take mvpGpu and draw each scene point as the vertex shader does: of q and −q the copy
+//      nearer the camera (pos·q ≥ 0), projected by mvp.
 //
-// viewPGL4 has the camera's frame and position as its columns: it carries camera coordinates to
-// the world, and mvpGpu applies it as it stands. So when the camera flies forward into the scene,
-// the pictures show the scene moving away; path.svg shows where the camera really went.
+// Flying forward brings the cube closer and then past the camera; path.svg shows where the camera
+// went.
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -82,46 +80,33 @@ HomVec4 slerp(HomVec4 a, HomVec4 b, double t) {
 // ---------------------------------------------------------------------------------------------
 // Projection, as the vertex shader computes it
 
-// Cartesian coordinates in the point's best chart: the three other coordinates, in the order x,
-// y, z, w, divided by the chosen one.
-std::array<double, 3> dehomogenize(HomVec4 p) {
-  switch (p.pickBestCard()) {
-    case orv::AffineCard::UW:
-      return {p.x / p.w, p.y / p.w, p.z / p.w};
-    case orv::AffineCard::UX:
-      return {p.y / p.x, p.z / p.x, p.w / p.x};
-    case orv::AffineCard::UY:
-      return {p.x / p.y, p.z / p.y, p.w / p.y};
-    case orv::AffineCard::UZ:
-      return {p.x / p.z, p.y / p.z, p.w / p.z};
-  }
-  return {0.0, 0.0, 0.0};
-}
-
 struct ScreenPoint {
   double x = 0.0;
   double y = 0.0;
   bool visible = false;  // in front of the camera and between the near and far planes
 };
 
-ScreenPoint project(const orv::GpuPGL4& mvp, HomVec4 p, double width, double height) {
-  const auto c = dehomogenize(p);
-  const std::array<float, 4> p4{static_cast<float>(c[0]), static_cast<float>(c[1]),
-                                static_cast<float>(c[2]), 1.0f};
+// The copy s·p with eye·(s·p) ≥ 0, times mvp, in f32; then the viewport transform.
+ScreenPoint project(const orv::GpuPGL4& mvp, const orv::GpuHomVec4& eye, HomVec4 p, double width,
+                    double height) {
+  const orv::GpuHomVec4 q = orv::homVec4ToGpu(p);
+  const float c_w = eye.x * q.x + eye.y * q.y + eye.z * q.z + eye.w * q.w;
+  const float s = c_w < 0.0f ? -1.0f : 1.0f;
+  const std::array<float, 4> p4{s * q.x, s * q.y, s * q.z, s * q.w};
   std::array<float, 4> clip{};
   for (std::size_t r = 0; r < 4; ++r) {
     clip[r] = mvp.data[r] * p4[0] + mvp.data[4 + r] * p4[1] + mvp.data[8 + r] * p4[2] +
               mvp.data[12 + r] * p4[3];
   }
-  ScreenPoint s;
-  if (!(clip[3] > 0.0f)) return s;
+  ScreenPoint sp;
+  if (!(clip[3] > 0.0f)) return sp;
   const double nx = static_cast<double>(clip[0] / clip[3]);
   const double ny = static_cast<double>(clip[1] / clip[3]);
   const double nz = static_cast<double>(clip[2] / clip[3]);
-  s.x = (nx + 1.0) * 0.5 * width;
-  s.y = (1.0 - ny) * 0.5 * height;
-  s.visible = nz >= -1.0 && nz <= 1.0;
-  return s;
+  sp.x = (nx + 1.0) * 0.5 * width;
+  sp.y = (1.0 - ny) * 0.5 * height;
+  sp.visible = nz >= 0.0 && nz <= 1.0;  // WebGPU's depth range
+  return sp;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -198,6 +183,8 @@ bool writeFrame(const std::filesystem::path& file, const std::vector<Segment>& s
   const double width = config.window_width / 2.0;
   const double height = config.window_height / 2.0;
   const orv::GpuPGL4 mvp = cam.mvpGpu(width / height);
+  const orv::GpuHomVec4 eye =
+      orv::homVec4ToGpu(HomVec4::init(cam.pos[0], cam.pos[1], cam.pos[2], cam.pos[3]));
   std::ostringstream svg;
   svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << width << "' height='" << height
       << "' viewBox='0 0 " << width << ' ' << height << "'>\n"
@@ -214,7 +201,8 @@ bool writeFrame(const std::filesystem::path& file, const std::vector<Segment>& s
       points.clear();
     };
     for (int i = 0; i <= samples; ++i) {
-      const ScreenPoint s = project(mvp, slerp(seg.a, seg.b, i / double{samples}), width, height);
+      const ScreenPoint s =
+          project(mvp, eye, slerp(seg.a, seg.b, i / double{samples}), width, height);
       if (!s.visible) {
         flush();
         continue;
@@ -223,7 +211,7 @@ bool writeFrame(const std::filesystem::path& file, const std::vector<Segment>& s
     }
     flush();
     for (const HomVec4 end : {seg.a, seg.b}) {
-      const ScreenPoint s = project(mvp, end, width, height);
+      const ScreenPoint s = project(mvp, eye, end, width, height);
       if (s.visible) {
         svg << "<circle cx='" << fmt(s.x) << "' cy='" << fmt(s.y) << "' r='3' fill='#f0f0f0'/>\n";
       }

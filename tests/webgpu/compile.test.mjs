@@ -85,7 +85,7 @@ test('the assembled module compiles and holds all four compute entry points', as
   }
 });
 
-test('the vertex shader compiles alone and takes float32x4 vertices and a 64-byte mvp', async () => {
+test('the vertex shader compiles alone and takes float32x4 vertices, a 64-byte mvp and a 16-byte eye', async () => {
   const module = await compile('dehomogenize_vertex', shader('dehomogenize_vertex'));
   const fragment = await compile(
     'test fragment stage',
@@ -99,6 +99,11 @@ test('the vertex shader compiles alone and takes float32x4 vertices and a 64-byt
         binding: 0,
         visibility: GPUShaderStage.VERTEX,
         buffer: { type: 'uniform', minBindingSize: 64 },
+      },
+      {
+        binding: 1,
+        visibility: GPUShaderStage.VERTEX,
+        buffer: { type: 'uniform', minBindingSize: 16 },
       },
     ],
   });
@@ -201,6 +206,7 @@ test('uniform and storage buffers keep the host layouts under the strict uniform
     params: 16, // RK4Params
     matrices: 4,
     mvp: 64, // GpuPGL4
+    eye: 16, // GpuHomVec4
   };
   const seen = [];
   for (const name of [...kernelNames, 'dehomogenize_vertex']) {

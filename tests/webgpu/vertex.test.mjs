@@ -1,9 +1,9 @@
 // dehomogenize_vertex drawn as points into rgba32float targets. A test fragment stage writes the
 // vertex outputs into the pixel each point lands on; orv-webgpu-fixtures built every position so
-// that, under the fixture's mvp, it lands on the centre of its own pixel. World positions and
-// normals are compared with the CPU's dehomogenisation through pickBestCard's chart, clip
-// positions with mvp: x/w and y/w through the pixel hit (half a pixel is 1/128 in NDC), z/w and w
-// through the fragment's position (depth and 1/w).
+// that, under the fixture's mvp and eye, it lands on the centre of its own pixel. World positions
+// and normals are compared with the CPU's dehomogenisation through pickBestCard's chart, clip
+// positions with mvp·(s·q), s = ±1 making eye·(s·q) ≥ 0: x/w and y/w through the pixel hit (half a
+// pixel is 1/128 in NDC), z/w and w through the fragment's position (depth and 1/w).
 import assert from 'node:assert/strict';
 import { test } from 'node:test';
 
@@ -59,6 +59,11 @@ async function draw(vertexModule, fragmentModule, entry, targets) {
           visibility: GPUShaderStage.VERTEX,
           buffer: { type: 'uniform', minBindingSize: 64 },
         },
+        {
+          binding: 1,
+          visibility: GPUShaderStage.VERTEX,
+          buffer: { type: 'uniform', minBindingSize: 16 },
+        },
       ],
     });
     const pipeline = device.createRenderPipeline({
@@ -87,6 +92,7 @@ async function draw(vertexModule, fragmentModule, entry, targets) {
       }),
     );
     const mvp = buffer(readBytes('mvp.gpu'), GPUBufferUsage.UNIFORM);
+    const eye = buffer(readBytes('eye.gpu'), GPUBufferUsage.UNIFORM);
     const vertexBuffers = [
       buffer(readBytes('vertex_positions.gpu'), GPUBufferUsage.VERTEX),
       buffer(readBytes('vertex_normals.gpu'), GPUBufferUsage.VERTEX),
@@ -104,7 +110,13 @@ async function draw(vertexModule, fragmentModule, entry, targets) {
     pass.setPipeline(pipeline);
     pass.setBindGroup(
       0,
-      device.createBindGroup({ layout, entries: [{ binding: 0, resource: { buffer: mvp } }] }),
+      device.createBindGroup({
+        layout,
+        entries: [
+          { binding: 0, resource: { buffer: mvp } },
+          { binding: 1, resource: { buffer: eye } },
+        ],
+      }),
     );
     vertexBuffers.forEach((b, slot) => pass.setVertexBuffer(slot, b));
     pass.draw(count);
@@ -146,7 +158,7 @@ test('dehomogenize_vertex: world positions, normals, uv and card index', async (
 
   const charts = [new Set(), new Set()];
   for (let i = 0; i < count; ++i) {
-    const e = expected.subarray(10 * i, 10 * i + 10);
+    const e = expected.subarray(11 * i, 11 * i + 11);
     const [px, py] = [e[8], e[9]];
     const p = texel(positions, px, py);
     const n = texel(normals, px, py);
@@ -164,24 +176,26 @@ test('dehomogenize_vertex: world positions, normals, uv and card index', async (
   assert.deepEqual([...charts[1]].sort(), [0, 1, 2, 3], 'normals in every chart');
 });
 
-test('dehomogenize_vertex: clip positions are mvp times the world position', async () => {
+test('dehomogenize_vertex: clip positions are mvp times the copy of the point nearer the eye', async () => {
   const vertexModule = await compile('dehomogenize_vertex', shader('dehomogenize_vertex'));
   const fragmentModule = await compile('test fragment stage', fragmentCode);
   const [image] = await draw(vertexModule, fragmentModule, 'clip', 1);
   const expected = readF64('vertex_expected.f64');
   const uvs = readF32('vertex_uvs.f32');
   const m = Array.from(readF32('mvp.gpu')); // what the device multiplies by, column-major
+  const positions = readF32('vertex_positions.gpu');
   assert.equal(written(image), count);
+  const signs = new Set();
 
   for (let i = 0; i < count; ++i) {
-    const e = expected.subarray(10 * i, 10 * i + 10);
+    const e = expected.subarray(11 * i, 11 * i + 11);
     const [px, py] = [e[8], e[9]];
-    const p4 = [e[1], e[2], e[3], 1];
+    const p4 = Array.from(positions.subarray(4 * i, 4 * i + 4), (x) => e[10] * x);
+    signs.add(e[10]);
     const clip = [0, 1, 2, 3].map((r) => p4.reduce((s, x, c) => s + m[4 * c + r] * x, 0));
-    // f32 error of a row: the 4-term sum (γ₄) and the world position's own error (5u each),
-    // both relative to Σ|m·p|.
+    // f32 error of a row: the 4-term sum (γ₄ ≤ 4.0001u), relative to Σ|m·p|.
     const clipError = [0, 1, 2, 3].map(
-      (r) => 16 * u * p4.reduce((s, x, c) => s + Math.abs(m[4 * c + r] * x), 0),
+      (r) => 5 * u * p4.reduce((s, x, c) => s + Math.abs(m[4 * c + r] * x), 0),
     );
     const [x, y, z, w] = clip;
     const what = `vertex ${i} at pixel (${px}, ${py})`;
@@ -201,4 +215,5 @@ test('dehomogenize_vertex: clip positions are mvp times the world position', asy
     const inverseWError = clipError[3] / (w * w) + (8 * u) / w;
     assert.ok(Math.abs(t[3] - 1 / w) <= inverseWError, `${what}: 1/w ${t[3]} vs ${1 / w}`);
   }
+  assert.deepEqual([...signs].sort(), [-1, 1], 'points arrive as either copy');
 });

@@ -199,7 +199,8 @@ std::vector<PGL4> makeTransforms(Rng& rng) {
 
 // ---------------------------------------------------------------------------------------------
 // Vertex data. Every position is built to land on the centre of its own pixel of a W×H target
-// under the fixture's MVP, so that the pixel a point is drawn on shows its clip position.
+// under the fixture's MVP and eye, so that the pixel a point is drawn on shows its clip position:
+// mvp·(±q), the copy with eye·q ≥ 0. Half of the positions arrive as the other copy.
 
 constexpr std::size_t target_size = 128;
 constexpr std::size_t vertex_count = 701;
@@ -208,8 +209,9 @@ struct VertexCase {
   GpuHomVec4 position;
   GpuHomVec4 normal;
   std::array<float, 2> uv;
-  // chart, world x, y, z of the position; chart, x, y, z of the normal; the pixel (x, y).
-  std::array<double, 10> expected;
+  // chart, world x, y, z of the position; chart, x, y, z of the normal; the pixel (x, y); the
+  // sign s of the copy s·q drawn.
+  std::array<double, 11> expected;
 };
 
 // Cartesian coordinates of p through the chart pickBestCard picks for it.
@@ -225,6 +227,27 @@ std::array<double, 3> throughBestChart(HomVec4 p) {
       break;
   }
   return {p.x / p.z, p.y / p.z, p.w / p.z};
+}
+
+// The positions in a homogeneous vector of the chart coordinate and of the three others, which
+// keep their order x, y, z, w.
+struct ChartIndices {
+  std::size_t chart;
+  std::array<std::size_t, 3> others;
+};
+
+ChartIndices chartIndices(AffineCard card) {
+  switch (card) {
+    case AffineCard::UW:
+      return {3, {0, 1, 2}};
+    case AffineCard::UX:
+      return {0, {1, 2, 3}};
+    case AffineCard::UY:
+      return {1, {0, 2, 3}};
+    case AffineCard::UZ:
+      break;
+  }
+  return {2, {0, 1, 3}};
 }
 
 // The homogeneous vector s·(…) whose chart-`card` coordinates are c.
@@ -250,6 +273,9 @@ bool normalF32(HomVec4 p) {
   }
   return true;
 }
+
+// Only the sign of eye·q matters to the vertex stage.
+HomVec4 vertexEye() { return HomVec4::init(0.3, -0.2, 0.5, 0.8); }
 
 PGL4 vertexMvp() {
   return PGL4::fromRowMajor({{{0.9, 0.2, -0.1, 0.05},
@@ -287,12 +313,14 @@ std::vector<HomVec4> vertexNormals(Rng& rng, std::size_t count) {
   return normals;
 }
 
-std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source) {
-  // The device multiplies by the f32 matrix; the positions are solved against it.
+std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source, HomVec4 eye_source) {
+  // The device multiplies by the f32 matrix and tests the sign with the f32 eye; the positions are
+  // solved against them.
   const orv::GpuPGL4 mvp_gpu = orv::pgl4ToGpu(mvp_source);
   PGL4 m;
   for (std::size_t i = 0; i < 16; ++i)
     m.data[i] = static_cast<double>(mvp_gpu.data[i]);
+  const HomVec4 eye = asReceived(eye_source);
 
   const std::vector<HomVec4> normals = vertexNormals(rng, vertex_count);
   std::vector<VertexCase> cases;
@@ -307,13 +335,18 @@ std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source) {
     const std::size_t pixel = (j * 7919u) % pixels;
     const std::size_t px = pixel % target_size;
     const std::size_t py = pixel / target_size;
+    // A point on the border pixels lies within half a pixel of the clip volume's edge, where a
+    // device may clip clip coordinates as small as 1e-21 either way.
+    if (px == 0 || py == 0 || px == target_size - 1 || py == target_size - 1) continue;
     constexpr double size = target_size;
     const double ndc_x = (static_cast<double>(px) + 0.5) / size * 2.0 - 1.0;
     const double ndc_y = 1.0 - (static_cast<double>(py) + 0.5) / size * 2.0;
     const AffineCard card = cards[i % 4];
+    const ChartIndices at = chartIndices(card);
     for (int attempt = 0; attempt < 1000; ++attempt) {
-      // Fix one Cartesian coordinate (0 puts a non-w chart's point at infinity; ±1 makes a tie)
-      // and solve (row0 − ndc_x·row3)·p = 0, (row1 − ndc_y·row3)·p = 0 for the other two.
+      // In the chart, p = (…, 1, …) with the chart coordinates c: fix one of them (0 puts a point
+      // of a non-w chart at infinity; ±1 makes a tie) and solve (row0 − ndc_x·row3)·p = 0,
+      // (row1 − ndc_y·row3)·p = 0 for the other two.
       const std::size_t fixed = rng.below(3);
       const std::uint64_t pick = rng.below(8);
       const double value = pick == 0 ? 0.0 : pick == 1 ? rng.sign() : rng.uniform(-0.95, 0.95);
@@ -326,10 +359,13 @@ std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source) {
       for (std::size_t k = 0, f = 0; k < 3; ++k) {
         if (k != fixed) free[f++] = k;
       }
-      const double a = rows[0][free[0]], b = rows[0][free[1]];
-      const double c = rows[1][free[0]], d = rows[1][free[1]];
-      const double e = -(rows[0][fixed] * value + rows[0][3]);
-      const double f = -(rows[1][fixed] * value + rows[1][3]);
+      const auto coefficient = [&](std::size_t row, std::size_t k) {
+        return rows[row][at.others[k]];
+      };
+      const double a = coefficient(0, free[0]), b = coefficient(0, free[1]);
+      const double c = coefficient(1, free[0]), d = coefficient(1, free[1]);
+      const double e = -(coefficient(0, fixed) * value + rows[0][at.chart]);
+      const double f = -(coefficient(1, fixed) * value + rows[1][at.chart]);
       const double det = a * d - b * c;
       if (std::abs(det) < 1e-3) continue;
       std::array<double, 3> cart{};
@@ -341,12 +377,16 @@ std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source) {
       const HomVec4 position = asReceived(inChart(card, cart, rng.magnitude(-24, 30)));
       if (!normalF32(position)) continue;
       if (position.pickBestCard() != card) continue;  // a tie that goes to an earlier chart
-      const std::array<double, 3> world = throughBestChart(position);
-      const HomVec4 clip = m.apply(HomVec4::init(world[0], world[1], world[2], 1.0));
+      // The device takes the sign of an f32 sum: keep clear of eye·q = 0.
+      const double eye_dot = HomVec4::dot(eye, position);
+      if (!(std::abs(eye_dot) > 1e-3 * eye.norm() * position.norm())) continue;
+      const double sign = eye_dot < 0.0 ? -1.0 : 1.0;
+      const HomVec4 clip = m.apply(scaled(position, sign / position.norm()));
       const double depth = clip.z / clip.w;
-      if (!(clip.w > 0.5) || !(depth > 0.02 && depth < 0.98)) continue;
+      if (!(clip.w > 0.2) || !(depth > 0.02 && depth < 0.98)) continue;
 
       const HomVec4 normal = asReceived(normals[i]);
+      const std::array<double, 3> world = throughBestChart(position);
       const std::array<double, 3> world_normal = throughBestChart(normal);
       VertexCase vc;
       vc.position = orv::homVec4ToGpu(position);
@@ -361,7 +401,8 @@ std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source) {
                      world_normal[1],
                      world_normal[2],
                      static_cast<double>(px),
-                     static_cast<double>(py)};
+                     static_cast<double>(py),
+                     sign};
       cases.push_back(vc);
       break;
     }
@@ -450,7 +491,7 @@ void run(const fs::path& dir) {
 
   // dehomogenize_vertex.
   const PGL4 mvp = vertexMvp();
-  const std::vector<VertexCase> vertices = makeVertices(rng, mvp);
+  const std::vector<VertexCase> vertices = makeVertices(rng, mvp, vertexEye());
   std::vector<GpuHomVec4> positions, normals;
   std::vector<float> uvs;
   std::vector<double> expected;
@@ -466,6 +507,8 @@ void run(const fs::path& dir) {
   writeArray<float>(dir / "vertex_uvs.f32", uvs);
   writeArray<double>(dir / "vertex_expected.f64", expected);
   writeBytes(dir / "mvp.gpu", &mvp_gpu, sizeof mvp_gpu);
+  const GpuHomVec4 eye_gpu = orv::homVec4ToGpu(vertexEye());
+  writeBytes(dir / "eye.gpu", &eye_gpu, sizeof eye_gpu);
 
   json << "  \"points\": " << points.size() << ",\n"
        << "  \"references\": " << references.size() << ",\n"

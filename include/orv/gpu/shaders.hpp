@@ -24,7 +24,11 @@ namespace orv {
 //                             q′ = v, v′ = −|v|²·q from states_in[i], not projected back onto S³
 //   wgsl_idempotent_newton    P ← 3·P² − 2·P²·P in place for every complete 4×4 matrix (16
 //                             floats, column-major) of `matrices`; a trailing partial one is left
-//   wgsl_dehomogenize_vertex  the vertex stage: see its text
+//   wgsl_dehomogenize_vertex  the vertex stage: world position and normal through the chart of
+//                             their largest |coordinate|; clip position mvp·(±q), of q and −q the
+//                             copy with eye·q ≥ 0 (uniforms: binding 0 `mvp`, binding 1 `eye`)
+//   wgsl_unshaded_fragment    the renderer's fragment stage: the colour passed as the normal
+//                             (r, g, b, 1), fragments with uv·uv > 1 discarded (discs from quads)
 //
 // The structure declarations come first; the four compute kernels use them without declaring them,
 // so a kernel compiles together with the declarations (as in the assembled module). Bindings are

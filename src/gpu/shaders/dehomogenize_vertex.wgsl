@@ -12,8 +12,11 @@ struct VertexOutput {
     @location(3) card_index: f32,
 }
 
-// Model-view-projection, column-major: mvp[c][r] is element (r, c).
+// Model-view-projection, column-major: mvp[c][r] is element (r, c). It maps a world point q to
+// the camera's projective coordinates: the projection of c = W q with c.w as the homogeneous one.
 @group(0) @binding(0) var<uniform> mvp: mat4x4<f32>;
+// The camera's position on S^3, the last row of W: eye . q = c.w.
+@group(0) @binding(1) var<uniform> eye: vec4<f32>;
 
 fn abs_f(x: f32) -> f32 {
     if (x >= 0.0) {
@@ -48,12 +51,21 @@ fn dehomogenize_vertex(input: VertexInput) -> VertexOutput {
     out.world_position = pos3;
     out.world_normal = dehomogenize(input.normal);
     out.uv = input.uv;
-    let p4 = vec4<f32>(pos3.x, pos3.y, pos3.z, 1.0);
+    // The clip position comes from the point itself, not from a chart. q and -q are one point,
+    // met twice along a line of sight: the copy drawn is the one with c.w >= 0, reached from the
+    // eye by the shorter arc, so a point more than pi/2 away is seen behind, through its nearer
+    // copy.
+    let q = input.position;
+    let c_w = eye.x * q.x + eye.y * q.y + eye.z * q.z + eye.w * q.w;
+    var p = q;
+    if (c_w < 0.0) {
+        p = -q;
+    }
     out.clip_position = vec4<f32>(
-        mvp[0][0] * p4.x + mvp[1][0] * p4.y + mvp[2][0] * p4.z + mvp[3][0] * p4.w,
-        mvp[0][1] * p4.x + mvp[1][1] * p4.y + mvp[2][1] * p4.z + mvp[3][1] * p4.w,
-        mvp[0][2] * p4.x + mvp[1][2] * p4.y + mvp[2][2] * p4.z + mvp[3][2] * p4.w,
-        mvp[0][3] * p4.x + mvp[1][3] * p4.y + mvp[2][3] * p4.z + mvp[3][3] * p4.w
+        mvp[0][0] * p.x + mvp[1][0] * p.y + mvp[2][0] * p.z + mvp[3][0] * p.w,
+        mvp[0][1] * p.x + mvp[1][1] * p.y + mvp[2][1] * p.z + mvp[3][1] * p.w,
+        mvp[0][2] * p.x + mvp[1][2] * p.y + mvp[2][2] * p.z + mvp[3][2] * p.w,
+        mvp[0][3] * p.x + mvp[1][3] * p.y + mvp[2][3] * p.z + mvp[3][3] * p.w
     );
     out.card_index = 0.0;
     return out;
