@@ -38,7 +38,12 @@ FrameLoop::FrameLoop(const AppConfig& config, const LoopSettings& settings, Scen
   for (std::uint32_t i = 0; i < input_.max_events; ++i)
     input_.events.push(event_memory_, InputEvent{}, input_.max_events);
   input_.events.clear();
-  camera_coords_.resize(scene_.drawList().positions.size());
+  // The most a frame can draw: a disc (six vertices) per point and two pieces (four vertices) per
+  // edge, so the vertex lists never grow after this.
+  const DrawList& list = scene_.drawList();
+  camera_coords_.resize(list.positions.size());
+  geometry_.triangles.reserve(6 * list.positions.size());
+  geometry_.lines.reserve(4 * list.edges.size());
 }
 
 FrameLoop::~FrameLoop() { input_.releaseEvents(event_memory_); }

@@ -85,13 +85,15 @@ void FrameGeometry::build(const DrawList& list, std::span<const HomVec4> camera,
     if (!pixelOf(projection, c).drawn) continue;
     if (c.w < 0.0) c = scaled(c, -1.0);
     const double ahead = -c.z;
+    const HomVec4 lifted{c.x, c.y, c.z, c.w * DISC_DEPTH_LIFT};
+    const double w = pixelOf(projection, lifted).depth >= 0.0 ? lifted.w : c.w;
     const double dx = DISC_RADIUS_PX * unit_x * ahead;
     const double dy = DISC_RADIUS_PX * unit_y * ahead;
     const GpuHomVec4 colour = colourSlot(list.colours[i]);
     for (const auto& uv : corners) {
       // Pixel y grows downwards and camera y upwards; uv only needs to be symmetric.
       const HomVec4 corner{c.x + static_cast<double>(uv[0]) * dx,
-                           c.y + static_cast<double>(uv[1]) * dy, c.z, c.w};
+                           c.y + static_cast<double>(uv[1]) * dy, c.z, w};
       triangles.push_back({homVec4ToGpu(camera_to_world.apply(corner)), colour, uv});
     }
   }

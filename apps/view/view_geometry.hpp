@@ -20,23 +20,27 @@
 
 #include "orv/app.hpp"
 #include "orv/kernel.hpp"
+#include "orv/webgpu.hpp"
 #include "view/scene_file.hpp"
 
 namespace orv::view {
 
 // One vertex as the renderer takes it: a world point, the unshaded colour as (r, g, b, 1) in the
 // normal slot, and uv, which is (±1, ±1) on the corners of a disc (the fragment stage keeps
-// uv·uv ≤ 1) and (0, 0) on lines.
-struct ViewVertex {
-  GpuHomVec4 position;
-  GpuHomVec4 normal;
-  std::array<float, 2> uv{};
-};
+// uv·uv ≤ 1) and (0, 0) on lines. The record is the device library's; its header is all that is
+// used here, so this part of the program builds without a WebGPU runtime.
+using ViewVertex = webgpu::RenderVertex;
 
 // Points are drawn as discs of this radius in pixels, 7 px across: large enough to find by eye
 // among edges and to locate to a fraction of a pixel by their centroid, small enough that the 60
 // vertices of the default scene stay apart at the start.
 inline constexpr double DISC_RADIUS_PX = 3.5;
+
+// Discs are lifted towards the eye in depth only: their corners get c.w·DISC_DEPTH_LIFT, which
+// leaves every pixel where it was and moves the depth to that of a point 2 % nearer along the same
+// line of sight. Without it, the half of each incident edge that runs towards the eye would be
+// drawn across the disc. A disc that the lift would push before the near cut is not lifted.
+inline constexpr double DISC_DEPTH_LIFT = 1.02;
 
 // Representatives whose |c.w| is below this are not drawn, and an edge crossing c.w = 0 is cut
 // this far on either side of it. Such points lie beyond the far cut for every image shape this
@@ -102,7 +106,7 @@ struct FrameGeometry {
   // A disc is a quad whose corners have the point's camera coordinates shifted in x and y by the
   // camera-space offsets of ±DISC_RADIUS_PX pixels at the point's depth (c.z and c.w unchanged),
   // mapped back to the world by Wᵀ: its centre is the projected point exactly and its depth is
-  // the point's. Points not drawn by the rule above get no disc.
+  // the point's, lifted by DISC_DEPTH_LIFT. Points not drawn by the rule above get no disc.
   //
   // An edge is the chord between the representatives with non-negative dot product, which the
   // projection maps onto the shorter arc exactly (a chord of R⁴ and its arc span the same plane

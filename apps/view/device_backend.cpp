@@ -1,0 +1,63 @@
+#include "view/device_backend.hpp"
+
+namespace orv::view {
+
+namespace {
+
+std::string describe(const webgpu::Error& e) { return "device " + e.describe(); }
+
+}  // namespace
+
+std::optional<std::string> DeviceBatches::pglAction(const PGL4& m, std::span<const HomVec4> in,
+                                                    std::span<HomVec4> out) {
+  points_.resize(in.size());
+  results_.resize(in.size());
+  batchToGpu(in, points_);
+  if (const webgpu::Status s = kernels_.pglActionBatch(pgl4ToGpu(m), points_, results_); !s) {
+    return describe(s.error());
+  }
+  const std::size_t n = std::min(in.size(), out.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const GpuHomVec4& r = results_[i];
+    out[i] = {r.x, r.y, r.z, r.w};
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> DeviceBatches::fsDistance(std::span<const HomVec4> in, HomVec4 reference,
+                                                     std::span<double> out) {
+  points_.resize(in.size());
+  distances_.resize(in.size());
+  batchToGpu(in, points_);
+  if (const webgpu::Status s =
+          kernels_.fsDistanceBatch(points_, homVec4ToGpu(reference), distances_);
+      !s) {
+    return describe(s.error());
+  }
+  const std::size_t n = std::min(in.size(), out.size());
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = distances_[i];
+  return std::nullopt;
+}
+
+std::optional<std::string> DeviceBatches::geodesicStep(std::span<const GpuGeodesicState> in,
+                                                       float dt, std::span<GpuGeodesicState> out) {
+  if (const webgpu::Status s = kernels_.geodesicRk4Step(in, dt, out); !s) {
+    return describe(s.error());
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> DeviceRenderer::draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
+                                                std::span<const ViewVertex> triangles,
+                                                std::span<const ViewVertex> lines,
+                                                ImageView& image) {
+  const webgpu::FrameUniforms uniforms{mvp, eye};
+  if (const webgpu::Status s = renderer_.draw(uniforms, triangles, lines, image_); !s) {
+    return describe(s.error());
+  }
+  image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
+  return std::nullopt;
+}
+
+}  // namespace orv::view

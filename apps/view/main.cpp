@@ -1,0 +1,23 @@
+// orv-view: the frame loop that ORV's core was made for, as a program (see view/options.hpp for
+// the command line and view/frame_loop.hpp for what each frame does).
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+#include "view/headless.hpp"
+#include "view/view_inputs.hpp"
+
+int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  const orv::AppConfig config{};
+  const orv::view::InputsLoad load = orv::view::loadInputs(args, config);
+  if (load.error) {
+    std::fprintf(stderr, "orv-view: %s\n", load.error->c_str());
+    return orv::view::EXIT_BAD_INPUT;
+  }
+  if (load.inputs.options.help) {
+    std::fputs(orv::view::usageText().data(), stdout);
+    return orv::view::EXIT_OK;
+  }
+  return orv::view::runHeadless(load.inputs, config, stderr);
+}
