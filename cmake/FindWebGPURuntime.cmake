@@ -1,0 +1,20 @@
+# Finds the WebGPU implementation that orv_webgpu links: libwebgpu_wrapper.so from the npm package
+# bun-webgpu-linux-x64, which is Dawn built as a shared library exporting the C API of webgpu.h.
+# scripts/install-deps installs it under deps/webgpu-runtime/node_modules with `npm ci`; another
+# copy can be named with WebGPURuntime_ROOT (a directory holding the library).
+#
+# Result: WebGPURuntime_FOUND, WebGPURuntime_LIBRARY (the file) and WebGPURuntime_LIBRARY_DIR.
+# The library has no SONAME: link it by name from its directory (-L dir -lwebgpu_wrapper) with an
+# rpath, so that programs record "libwebgpu_wrapper.so" rather than the build machine's path.
+find_library(WebGPURuntime_LIBRARY
+  NAMES webgpu_wrapper
+  HINTS ${WebGPURuntime_ROOT}
+        ${PROJECT_SOURCE_DIR}/deps/webgpu-runtime/node_modules/bun-webgpu-linux-x64
+  NO_DEFAULT_PATH)
+
+include(FindPackageHandleStandardArgs)
+find_package_handle_standard_args(WebGPURuntime REQUIRED_VARS WebGPURuntime_LIBRARY)
+if(WebGPURuntime_FOUND)
+  get_filename_component(WebGPURuntime_LIBRARY_DIR ${WebGPURuntime_LIBRARY} DIRECTORY)
+endif()
+mark_as_advanced(WebGPURuntime_LIBRARY)

@@ -1,0 +1,371 @@
+// The four compute kernels on the device: pipelines made once from orv_gpu's pipeline table and
+// assembled module, buffers grown geometrically and reused, batches cut into pieces that fit one
+// dispatch.
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "device_state.hpp"
+#include "orv/gpu/shaders.hpp"
+#include "orv/webgpu.hpp"
+
+namespace orv::webgpu {
+namespace detail {
+namespace {
+
+// How a kernel's bindings are laid out, from its text: binding 0 is the input (read-only storage),
+// binding 1 the output (storage) and binding 2 a uniform block; the Newton step has one
+// read-write storage binding that it updates in place.
+struct KernelShape {
+  std::uint64_t in_stride;     // bytes per input element
+  std::uint64_t out_stride;    // bytes per output element
+  std::uint64_t uniform_size;  // bytes of the uniform block, 0 when there is none
+  bool in_place;
+};
+
+constexpr KernelShape shapeOf(ComputePipelineKind kind) noexcept {
+  switch (kind) {
+    case ComputePipelineKind::fs_distance_batch:
+      return {sizeof(GpuHomVec4), sizeof(float), sizeof(GpuHomVec4), false};
+    case ComputePipelineKind::pgl_action_batch:
+      return {sizeof(GpuHomVec4), sizeof(GpuHomVec4), sizeof(GpuPGL4), false};
+    case ComputePipelineKind::geodesic_rk4_step:
+      return {sizeof(GpuGeodesicState), sizeof(GpuGeodesicState), sizeof(RK4Params), false};
+    case ComputePipelineKind::idempotent_newton:
+      return {16 * sizeof(float), 16 * sizeof(float), 0, true};
+  }
+  return {0, 0, 0, false};
+}
+
+// The name of the function that follows the `@compute` attribute in a kernel's text.
+std::string_view computeEntryPoint(std::string_view text) {
+  const std::size_t at = text.find("@compute");
+  if (at == std::string_view::npos) return {};
+  const std::size_t fn = text.find("fn ", at);
+  if (fn == std::string_view::npos) return {};
+  const std::size_t begin = fn + 3;
+  const std::size_t end = text.find('(', begin);
+  if (end == std::string_view::npos) return {};
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+struct Kernel {
+  ComputePipelineDesc desc;
+  KernelShape shape{};
+  std::string entry_point;
+  BindGroupLayout layout;
+  ComputePipeline pipeline;
+  std::uint64_t max_elements = 0;  // per dispatch
+
+  Buffer input;  // also the output of an in-place kernel
+  std::uint64_t input_capacity = 0;
+  Buffer output;
+  std::uint64_t output_capacity = 0;
+  Buffer uniform;
+
+  // The bind group of the last piece, reused while the buffers and bound sizes stay the same.
+  BindGroup bind_group;
+  WGPUBuffer bound_input = nullptr;
+  WGPUBuffer bound_output = nullptr;
+  std::uint64_t bound_input_size = 0;
+  std::uint64_t bound_output_size = 0;
+};
+
+struct KernelsState {
+  std::shared_ptr<DeviceState> device;
+  ShaderModule module;
+  std::array<Kernel, 4> kernels;
+  Buffer readback;
+  std::uint64_t readback_capacity = 0;
+
+  Kernel& kernel(ComputePipelineKind kind) { return kernels.at(static_cast<std::size_t>(kind)); }
+
+  Status ensure(Buffer& buffer, std::uint64_t& capacity, std::uint64_t need, WGPUBufferUsage usage,
+                std::string_view label) {
+    if (need <= capacity && buffer) return {};
+    const std::uint64_t size = grownCapacity(capacity, need);
+    Expected<Buffer> made = device->createBuffer(label, usage, size);
+    if (!made) return made.error();
+    buffer = std::move(*made);
+    capacity = size;
+    return {};
+  }
+
+  Expected<Kernel> makeKernel(const ComputePipelineDesc& desc, std::size_t max_option);
+
+  // Uploads `in_bytes` bytes, runs `invocations` invocations of the kernel and reads `out_bytes`
+  // bytes of its output back into `out`.
+  Status runPiece(Kernel& k, const std::byte* in, std::uint64_t in_bytes, std::uint64_t invocations,
+                  std::byte* out, std::uint64_t out_bytes);
+
+  // Runs a whole batch of `elements` elements in pieces of at most k.max_elements; `trailing`
+  // bytes after the last input element travel with the last piece (the Newton step's partial
+  // matrix).
+  Status run(Kernel& k, const std::byte* in, std::uint64_t elements, std::uint64_t trailing,
+             std::byte* out, const void* uniform);
+};
+
+Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::size_t max_option) {
+  Kernel k;
+  k.desc = desc;
+  k.shape = shapeOf(desc.kind);
+  k.entry_point = std::string(computeEntryPoint(desc.shader));
+  if (k.entry_point.empty() || k.shape.in_stride == 0 || desc.workgroup_size == 0) {
+    return Error{ErrorStep::pipeline, "the pipeline table's kernel " +
+                                          std::to_string(static_cast<int>(desc.kind)) +
+                                          " has no compute entry point or workgroup size"};
+  }
+
+  std::array<WGPUBindGroupLayoutEntry, 3> entries{};
+  std::size_t count = 0;
+  const auto add = [&](WGPUBufferBindingType type, std::uint64_t min_size) {
+    WGPUBindGroupLayoutEntry& e = entries.at(count);
+    e.binding = static_cast<std::uint32_t>(count);
+    e.visibility = WGPUShaderStage_Compute;
+    e.buffer.type = type;
+    e.buffer.minBindingSize = min_size;
+    ++count;
+  };
+  if (k.shape.in_place) {
+    add(WGPUBufferBindingType_Storage, k.shape.in_stride);
+  } else {
+    add(WGPUBufferBindingType_ReadOnlyStorage, k.shape.in_stride);
+    add(WGPUBufferBindingType_Storage, k.shape.out_stride);
+    add(WGPUBufferBindingType_Uniform, k.shape.uniform_size);
+  }
+  WGPUBindGroupLayoutDescriptor layout_descriptor{};
+  layout_descriptor.label = view(k.entry_point);
+  layout_descriptor.entryCount = count;
+  layout_descriptor.entries = entries.data();
+  Expected<BindGroupLayout> layout = device->createScoped<BindGroupLayout>(
+      ErrorStep::pipeline, "the bind group layout of " + k.entry_point,
+      [&] { return wgpuDeviceCreateBindGroupLayout(device->device.get(), &layout_descriptor); });
+  if (!layout) return layout.error();
+  k.layout = std::move(*layout);
+
+  const WGPUBindGroupLayout layouts[] = {k.layout.get()};
+  WGPUPipelineLayoutDescriptor pipeline_layout_descriptor{};
+  pipeline_layout_descriptor.label = view(k.entry_point);
+  pipeline_layout_descriptor.bindGroupLayoutCount = 1;
+  pipeline_layout_descriptor.bindGroupLayouts = layouts;
+  Expected<PipelineLayout> pipeline_layout = device->createScoped<PipelineLayout>(
+      ErrorStep::pipeline, "the pipeline layout of " + k.entry_point, [&] {
+        return wgpuDeviceCreatePipelineLayout(device->device.get(), &pipeline_layout_descriptor);
+      });
+  if (!pipeline_layout) return pipeline_layout.error();
+
+  WGPUComputePipelineDescriptor pipeline_descriptor{};
+  pipeline_descriptor.label = view(k.entry_point);
+  pipeline_descriptor.layout = pipeline_layout->get();
+  pipeline_descriptor.compute.module = module.get();
+  pipeline_descriptor.compute.entryPoint = view(k.entry_point);
+  Expected<ComputePipeline> pipeline = device->createScoped<ComputePipeline>(
+      ErrorStep::pipeline, "the compute pipeline " + k.entry_point,
+      [&] { return wgpuDeviceCreateComputePipeline(device->device.get(), &pipeline_descriptor); });
+  if (!pipeline) return pipeline.error();
+  k.pipeline = std::move(*pipeline);
+
+  if (!k.shape.in_place) {
+    Expected<Buffer> uniform = device->createBuffer(
+        k.entry_point + " uniform", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst,
+        k.shape.uniform_size);
+    if (!uniform) return uniform.error();
+    k.uniform = std::move(*uniform);
+  }
+
+  // One dispatch covers at most maxComputeWorkgroupsPerDimension workgroups, and each binding at
+  // most the storage binding size.
+  const WGPULimits& limits = device->limits;
+  const std::uint64_t stride = std::max(k.shape.in_stride, k.shape.out_stride);
+  std::uint64_t most = std::uint64_t{limits.maxComputeWorkgroupsPerDimension} * desc.workgroup_size;
+  most = std::min(most, limits.maxStorageBufferBindingSize / stride);
+  most = std::min(most, limits.maxBufferSize / stride);
+  if (max_option != 0) most = std::min<std::uint64_t>(most, max_option);
+  k.max_elements = most;
+  return k;
+}
+
+Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_bytes,
+                              std::uint64_t invocations, std::byte* out, std::uint64_t out_bytes) {
+  DeviceState& d = *device;
+  const WGPUBufferUsage input_usage =
+      WGPUBufferUsage_Storage | WGPUBufferUsage_CopyDst |
+      (k.shape.in_place ? WGPUBufferUsage_CopySrc : WGPUBufferUsage{0});
+  if (Status ok = ensure(k.input, k.input_capacity, in_bytes, input_usage, "kernel input"); !ok) {
+    return ok;
+  }
+  if (!k.shape.in_place) {
+    if (Status ok = ensure(k.output, k.output_capacity, out_bytes,
+                           WGPUBufferUsage_Storage | WGPUBufferUsage_CopySrc, "kernel output");
+        !ok) {
+      return ok;
+    }
+  }
+  if (Status ok = ensure(readback, readback_capacity, out_bytes,
+                         WGPUBufferUsage_MapRead | WGPUBufferUsage_CopyDst, "kernel read-back");
+      !ok) {
+    return ok;
+  }
+
+  WGPUBuffer output = k.shape.in_place ? k.input.get() : k.output.get();
+  if (!k.bind_group || k.bound_input != k.input.get() || k.bound_output != output ||
+      k.bound_input_size != in_bytes || k.bound_output_size != out_bytes) {
+    std::array<WGPUBindGroupEntry, 3> entries{};
+    entries[0].binding = 0;
+    entries[0].buffer = k.input.get();
+    entries[0].size = in_bytes;
+    entries[1].binding = 1;
+    entries[1].buffer = output;
+    entries[1].size = out_bytes;
+    entries[2].binding = 2;
+    entries[2].buffer = k.uniform.get();
+    entries[2].size = k.shape.uniform_size;
+    WGPUBindGroupDescriptor descriptor{};
+    descriptor.label = view(k.entry_point);
+    descriptor.layout = k.layout.get();
+    descriptor.entryCount = k.shape.in_place ? 1 : 3;
+    descriptor.entries = entries.data();
+    k.bind_group.reset(wgpuDeviceCreateBindGroup(d.device.get(), &descriptor));
+    k.bound_input = k.input.get();
+    k.bound_output = output;
+    k.bound_input_size = in_bytes;
+    k.bound_output_size = out_bytes;
+  }
+
+  wgpuQueueWriteBuffer(d.queue.get(), k.input.get(), 0, in, in_bytes);
+  WGPUCommandEncoderDescriptor encoder_descriptor{};
+  encoder_descriptor.label = kNoString;
+  CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
+  {
+    WGPUComputePassDescriptor pass_descriptor{};
+    pass_descriptor.label = kNoString;
+    const ComputePass pass{wgpuCommandEncoderBeginComputePass(encoder.get(), &pass_descriptor)};
+    wgpuComputePassEncoderSetPipeline(pass.get(), k.pipeline.get());
+    wgpuComputePassEncoderSetBindGroup(pass.get(), 0, k.bind_group.get(), 0, nullptr);
+    const std::uint64_t groups = (invocations + k.desc.workgroup_size - 1) / k.desc.workgroup_size;
+    wgpuComputePassEncoderDispatchWorkgroups(pass.get(), static_cast<std::uint32_t>(groups), 1, 1);
+    wgpuComputePassEncoderEnd(pass.get());
+  }
+  wgpuCommandEncoderCopyBufferToBuffer(encoder.get(), output, 0, readback.get(), 0, out_bytes);
+  if (Status ok = d.submit(encoder); !ok) return ok;
+  // The implementation reports an invalid command when it is submitted; nothing is read back then.
+  if (Status ok = d.check(); !ok) return ok;
+  if (Status ok = d.readBack(readback.get(), out_bytes,
+                             [&](const void* data) { std::memcpy(out, data, out_bytes); });
+      !ok) {
+    return ok;
+  }
+  return d.check();
+}
+
+Status KernelsState::run(Kernel& k, const std::byte* in, std::uint64_t elements,
+                         std::uint64_t trailing, std::byte* out, const void* uniform) {
+  DeviceState& d = *device;
+  if (Status ok = d.check(); !ok) return ok;
+  if (elements == 0) return {};
+  if (uniform != nullptr) {
+    wgpuQueueWriteBuffer(d.queue.get(), k.uniform.get(), 0, uniform, k.shape.uniform_size);
+  }
+  for (std::uint64_t start = 0; start < elements; start += k.max_elements) {
+    const std::uint64_t count = std::min(k.max_elements, elements - start);
+    const bool last = start + count == elements;
+    const std::uint64_t extra = last ? trailing : 0;
+    const std::uint64_t in_bytes = count * k.shape.in_stride + extra;
+    const std::uint64_t out_bytes = count * k.shape.out_stride + extra;
+    if (Status ok = runPiece(k, in + start * k.shape.in_stride, in_bytes, count,
+                             out + start * k.shape.out_stride, out_bytes);
+        !ok) {
+      return ok;
+    }
+  }
+  return {};
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+
+ComputeKernels::ComputeKernels(std::unique_ptr<detail::KernelsState> state) noexcept
+    : state_(std::move(state)) {}
+ComputeKernels::ComputeKernels(ComputeKernels&&) noexcept = default;
+ComputeKernels& ComputeKernels::operator=(ComputeKernels&&) noexcept = default;
+ComputeKernels::~ComputeKernels() = default;
+
+Expected<ComputeKernels> ComputeKernels::create(Device& device, const ComputeOptions& options) {
+  auto state = std::make_unique<detail::KernelsState>();
+  state->device = device.state_;
+  if (!state->device) return Error{ErrorStep::device_lost, "the device was moved away"};
+  Expected<detail::ShaderModule> module =
+      state->device->createShaderModule("compute module", buildWgslModule());
+  if (!module) return module.error();
+  state->module = std::move(*module);
+  for (const ComputePipelineDesc& desc : allComputePipelines()) {
+    Expected<detail::Kernel> kernel = state->makeKernel(desc, options.max_elements_per_dispatch);
+    if (!kernel) return kernel.error();
+    state->kernel(desc.kind) = std::move(*kernel);
+  }
+  return ComputeKernels(std::move(state));
+}
+
+namespace {
+
+Error shortOutput(std::string_view kernel, std::size_t have, std::size_t need) {
+  return {ErrorStep::argument, std::string(kernel) + ": the output holds " + std::to_string(have) +
+                                   " elements, the input " + std::to_string(need)};
+}
+
+template <class T>
+const std::byte* bytesOf(std::span<const T> s) noexcept {
+  return reinterpret_cast<const std::byte*>(s.data());  // NOLINT: the records are plain floats
+}
+
+template <class T>
+std::byte* bytesOf(std::span<T> s) noexcept {
+  return reinterpret_cast<std::byte*>(s.data());  // NOLINT: the records are plain floats
+}
+
+}  // namespace
+
+Status ComputeKernels::fsDistanceBatch(std::span<const GpuHomVec4> positions, GpuHomVec4 reference,
+                                       std::span<float> out) {
+  if (out.size() < positions.size()) {
+    return shortOutput("fs_distance_batch", out.size(), positions.size());
+  }
+  return state_->run(state_->kernel(ComputePipelineKind::fs_distance_batch), bytesOf(positions),
+                     positions.size(), 0, bytesOf(out), &reference);
+}
+
+Status ComputeKernels::pglActionBatch(const GpuPGL4& m, std::span<const GpuHomVec4> points,
+                                      std::span<GpuHomVec4> out) {
+  if (out.size() < points.size()) return shortOutput("pgl_action_batch", out.size(), points.size());
+  return state_->run(state_->kernel(ComputePipelineKind::pgl_action_batch), bytesOf(points),
+                     points.size(), 0, bytesOf(out), &m);
+}
+
+Status ComputeKernels::geodesicRk4Step(std::span<const GpuGeodesicState> states, float dt,
+                                       std::span<GpuGeodesicState> out) {
+  if (out.size() < states.size())
+    return shortOutput("geodesic_rk4_step", out.size(), states.size());
+  const RK4Params params{dt, 0.0f, 0.0f, 0.0f};
+  return state_->run(state_->kernel(ComputePipelineKind::geodesic_rk4_step), bytesOf(states),
+                     states.size(), 0, bytesOf(out), &params);
+}
+
+Status ComputeKernels::idempotentNewtonStep(std::span<float> matrices) {
+  const std::size_t complete = matrices.size() / 16;
+  const std::size_t trailing = (matrices.size() % 16) * sizeof(float);
+  std::byte* data = bytesOf(matrices);
+  return state_->run(state_->kernel(ComputePipelineKind::idempotent_newton), data, complete,
+                     trailing, data, nullptr);
+}
+
+}  // namespace orv::webgpu

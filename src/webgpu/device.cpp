@@ -1,0 +1,531 @@
+// Device bring-up (instance, adapter, backend check, device) and the helpers of DeviceState.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "device_state.hpp"
+#include "orv/webgpu.hpp"
+
+namespace orv::webgpu {
+
+std::string_view toString(ErrorStep step) noexcept {
+  switch (step) {
+    case ErrorStep::instance:
+      return "instance";
+    case ErrorStep::adapter:
+      return "adapter";
+    case ErrorStep::backend:
+      return "backend";
+    case ErrorStep::device:
+      return "device";
+    case ErrorStep::shader_module:
+      return "shader_module";
+    case ErrorStep::pipeline:
+      return "pipeline";
+    case ErrorStep::argument:
+      return "argument";
+    case ErrorStep::validation:
+      return "validation";
+    case ErrorStep::out_of_memory:
+      return "out_of_memory";
+    case ErrorStep::internal:
+      return "internal";
+    case ErrorStep::device_lost:
+      return "device_lost";
+    case ErrorStep::map:
+      return "map";
+    case ErrorStep::timeout:
+      return "timeout";
+  }
+  return "unknown";
+}
+
+std::string Error::describe() const {
+  std::string out(toString(step));
+  out += ": ";
+  out += message;
+  return out;
+}
+
+std::string_view toString(BackendType backend) noexcept {
+  switch (backend) {
+    case BackendType::undefined:
+      return "undefined";
+    case BackendType::null:
+      return "Null";
+    case BackendType::webgpu:
+      return "WebGPU";
+    case BackendType::d3d11:
+      return "D3D11";
+    case BackendType::d3d12:
+      return "D3D12";
+    case BackendType::metal:
+      return "Metal";
+    case BackendType::vulkan:
+      return "Vulkan";
+    case BackendType::opengl:
+      return "OpenGL";
+    case BackendType::opengles:
+      return "OpenGLES";
+  }
+  return "unknown";
+}
+
+std::string_view toString(AdapterType type) noexcept {
+  switch (type) {
+    case AdapterType::discrete_gpu:
+      return "discrete GPU";
+    case AdapterType::integrated_gpu:
+      return "integrated GPU";
+    case AdapterType::cpu:
+      return "CPU";
+    case AdapterType::unknown:
+      return "unknown";
+  }
+  return "unknown";
+}
+
+namespace detail {
+namespace {
+
+BackendType backendOf(WGPUBackendType b) noexcept {
+  switch (b) {
+    case WGPUBackendType_Null:
+      return BackendType::null;
+    case WGPUBackendType_WebGPU:
+      return BackendType::webgpu;
+    case WGPUBackendType_D3D11:
+      return BackendType::d3d11;
+    case WGPUBackendType_D3D12:
+      return BackendType::d3d12;
+    case WGPUBackendType_Metal:
+      return BackendType::metal;
+    case WGPUBackendType_Vulkan:
+      return BackendType::vulkan;
+    case WGPUBackendType_OpenGL:
+      return BackendType::opengl;
+    case WGPUBackendType_OpenGLES:
+      return BackendType::opengles;
+    default:
+      return BackendType::undefined;
+  }
+}
+
+AdapterType adapterTypeOf(WGPUAdapterType t) noexcept {
+  switch (t) {
+    case WGPUAdapterType_DiscreteGPU:
+      return AdapterType::discrete_gpu;
+    case WGPUAdapterType_IntegratedGPU:
+      return AdapterType::integrated_gpu;
+    case WGPUAdapterType_CPU:
+      return AdapterType::cpu;
+    default:
+      return AdapterType::unknown;
+  }
+}
+
+ErrorStep stepOf(WGPUErrorType type) noexcept {
+  switch (type) {
+    case WGPUErrorType_Validation:
+      return ErrorStep::validation;
+    case WGPUErrorType_OutOfMemory:
+      return ErrorStep::out_of_memory;
+    default:
+      return ErrorStep::internal;
+  }
+}
+
+std::string_view lostReason(WGPUDeviceLostReason reason) noexcept {
+  switch (reason) {
+    case WGPUDeviceLostReason_Destroyed:
+      return "destroyed";
+    case WGPUDeviceLostReason_CallbackCancelled:
+      return "instance released";
+    case WGPUDeviceLostReason_FailedCreation:
+      return "failed creation";
+    default:
+      return "unknown reason";
+  }
+}
+
+// Dawn's messages end with a line end and sometimes a blank line; an Error's message does not.
+std::string trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+    s.pop_back();
+  return s;
+}
+
+void onDeviceLost(WGPUDevice const* /*device*/, WGPUDeviceLostReason reason, WGPUStringView message,
+                  void* userdata1, void* /*userdata2*/) {
+  auto* state = static_cast<DeviceState*>(userdata1);
+  const std::lock_guard lock(state->mutex);
+  if (!state->lost.load()) {
+    state->lost_message =
+        "device lost (" + std::string(lostReason(reason)) + "): " + trimmed(toString(message));
+    state->lost.store(true);
+  }
+}
+
+void onUncapturedError(WGPUDevice const* /*device*/, WGPUErrorType type, WGPUStringView message,
+                       void* userdata1, void* /*userdata2*/) {
+  auto* state = static_cast<DeviceState*>(userdata1);
+  const std::lock_guard lock(state->mutex);
+  if (!state->uncaptured) state->uncaptured = Error{stepOf(type), trimmed(toString(message))};
+}
+
+struct AdapterResult {
+  WGPURequestAdapterStatus status = WGPURequestAdapterStatus_Error;
+  WGPUAdapter adapter = nullptr;
+  std::string message;
+};
+
+struct DeviceResult {
+  WGPURequestDeviceStatus status = WGPURequestDeviceStatus_Error;
+  WGPUDevice device = nullptr;
+  std::string message;
+};
+
+struct ScopeResult {
+  WGPUPopErrorScopeStatus status = WGPUPopErrorScopeStatus_Error;
+  WGPUErrorType type = WGPUErrorType_NoError;
+  std::string message;
+};
+
+struct MapResult {
+  WGPUMapAsyncStatus status = WGPUMapAsyncStatus_Error;
+  std::string message;
+};
+
+struct CompilationResult {
+  bool delivered = false;
+  std::string errors;  // one "label:line:column: error: message" line per error
+};
+
+constexpr std::string_view kDriverHint =
+    " (no usable Vulkan driver? Point VK_ICD_FILENAMES at one, e.g. "
+    "/usr/lib/chromium/vk_swiftshader_icd.json for SwiftShader)";
+
+}  // namespace
+
+std::string toString(WGPUStringView s) {
+  if (s.data == nullptr) return {};
+  if (s.length == WGPU_STRLEN) return std::string(s.data);
+  return std::string(s.data, s.length);
+}
+
+DeviceState::~DeviceState() {
+  // Children before parents; the device-lost callback may run while the device is released and
+  // still finds this object whole.
+  queue.reset();
+  device.reset();
+  adapter.reset();
+  if (instance) wgpuInstanceProcessEvents(instance.get());
+  instance.reset();
+}
+
+Status DeviceState::wait(WGPUFuture future, std::string_view what) {
+  WGPUFutureWaitInfo info{future, 0};
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
+  const WGPUWaitStatus status =
+      wgpuInstanceWaitAny(instance.get(), 1, &info, static_cast<std::uint64_t>(ns));
+  if (status == WGPUWaitStatus_Success && info.completed != 0) return {};
+  if (status == WGPUWaitStatus_TimedOut) {
+    return explain({ErrorStep::timeout, "waiting for " + std::string(what) + " took longer than " +
+                                            std::to_string(timeout.count()) + " ms"});
+  }
+  return explain({ErrorStep::internal, "waiting for " + std::string(what) +
+                                           " failed (wait status " +
+                                           std::to_string(static_cast<int>(status)) + ")"});
+}
+
+Status DeviceState::check() {
+  const std::lock_guard lock(mutex);
+  if (lost.load()) return Error{ErrorStep::device_lost, lost_message};
+  if (uncaptured) {
+    Error error = std::move(*uncaptured);
+    uncaptured.reset();
+    return error;
+  }
+  return {};
+}
+
+Error DeviceState::explain(Error error) {
+  const std::lock_guard lock(mutex);
+  if (lost.load()) return {ErrorStep::device_lost, lost_message};
+  return error;
+}
+
+void DeviceState::pushScopes() {
+  wgpuDevicePushErrorScope(device.get(), WGPUErrorFilter_Validation);
+  wgpuDevicePushErrorScope(device.get(), WGPUErrorFilter_OutOfMemory);
+  wgpuDevicePushErrorScope(device.get(), WGPUErrorFilter_Internal);
+}
+
+Status DeviceState::popScopes(ErrorStep step, std::string_view what) {
+  std::optional<Error> first;
+  for (int i = 0; i < 3; ++i) {
+    ScopeResult result;
+    WGPUPopErrorScopeCallbackInfo info{};
+    info.mode = WGPUCallbackMode_WaitAnyOnly;
+    info.callback = [](WGPUPopErrorScopeStatus status, WGPUErrorType type, WGPUStringView message,
+                       void* userdata1, void* /*userdata2*/) {
+      auto* r = static_cast<ScopeResult*>(userdata1);
+      r->status = status;
+      r->type = type;
+      r->message = trimmed(toString(message));
+    };
+    info.userdata1 = &result;
+    if (Status waited = wait(wgpuDevicePopErrorScope(device.get(), info), "an error scope");
+        !waited) {
+      return waited;
+    }
+    if (first) continue;
+    if (result.status != WGPUPopErrorScopeStatus_Success) {
+      first = explain(
+          {step, std::string(what) + ": the error scope could not be read: " + result.message});
+    } else if (result.type != WGPUErrorType_NoError) {
+      const ErrorStep s =
+          result.type == WGPUErrorType_OutOfMemory ? ErrorStep::out_of_memory : step;
+      first = explain({s, std::string(what) + ": " + result.message});
+    }
+  }
+  if (first) return *first;
+  return {};
+}
+
+Expected<ShaderModule> DeviceState::createShaderModule(std::string_view label,
+                                                       std::string_view code) {
+  if (Status ok = check(); !ok) return ok.error();
+  WGPUShaderSourceWGSL source{};
+  source.chain.sType = WGPUSType_ShaderSourceWGSL;
+  source.code = view(code);
+  WGPUShaderModuleDescriptor descriptor{};
+  descriptor.nextInChain = &source.chain;
+  descriptor.label = view(label);
+
+  pushScopes();
+  ShaderModule module{wgpuDeviceCreateShaderModule(device.get(), &descriptor)};
+
+  CompilationResult compiled;
+  struct Context {
+    CompilationResult* result;
+    std::string_view label;
+  } context{&compiled, label};
+  WGPUCompilationInfoCallbackInfo info{};
+  info.mode = WGPUCallbackMode_WaitAnyOnly;
+  info.callback = [](WGPUCompilationInfoRequestStatus status, WGPUCompilationInfo const* messages,
+                     void* userdata1, void* /*userdata2*/) {
+    auto* c = static_cast<Context*>(userdata1);
+    c->result->delivered = status == WGPUCompilationInfoRequestStatus_Success;
+    if (messages == nullptr) return;
+    for (std::size_t i = 0; i < messages->messageCount; ++i) {
+      const WGPUCompilationMessage& m = messages->messages[i];
+      if (m.type != WGPUCompilationMessageType_Error) continue;
+      if (!c->result->errors.empty()) c->result->errors += '\n';
+      c->result->errors += std::string(c->label) + ":" + std::to_string(m.lineNum) + ":" +
+                           std::to_string(m.linePos) + ": error: " + trimmed(toString(m.message));
+    }
+  };
+  info.userdata1 = &context;
+  Status waited = module ? wait(wgpuShaderModuleGetCompilationInfo(module.get(), info),
+                                "the compilation messages of " + std::string(label))
+                         : Status{};
+  Status scoped = popScopes(ErrorStep::shader_module, label);
+
+  if (!compiled.errors.empty()) return explain({ErrorStep::shader_module, compiled.errors});
+  if (!waited) return waited.error();
+  if (!scoped) return scoped.error();
+  if (!module) return Error{ErrorStep::shader_module, std::string(label) + ": no module returned"};
+  return module;
+}
+
+Expected<Buffer> DeviceState::createBuffer(std::string_view label, WGPUBufferUsage usage,
+                                           std::uint64_t size) {
+  WGPUBufferDescriptor descriptor{};
+  descriptor.label = view(label);
+  descriptor.usage = usage;
+  descriptor.size = size;
+  return createScoped<Buffer>(ErrorStep::validation, label,
+                              [&] { return wgpuDeviceCreateBuffer(device.get(), &descriptor); });
+}
+
+Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
+  MapResult result;
+  WGPUBufferMapCallbackInfo info{};
+  info.mode = WGPUCallbackMode_WaitAnyOnly;
+  info.callback = [](WGPUMapAsyncStatus status, WGPUStringView message, void* userdata1,
+                     void* /*userdata2*/) {
+    auto* r = static_cast<MapResult*>(userdata1);
+    r->status = status;
+    r->message = trimmed(toString(message));
+  };
+  info.userdata1 = &result;
+  if (Status waited = wait(wgpuBufferMapAsync(buffer, WGPUMapMode_Read, 0, size, info),
+                           "the read-back buffer to map");
+      !waited) {
+    return waited;
+  }
+  if (result.status != WGPUMapAsyncStatus_Success) {
+    // A failed map after an invalid command is explained by that command's error.
+    if (Status ok = check(); !ok) return ok;
+    return explain({ErrorStep::map, "mapping the read-back buffer failed (status " +
+                                        std::to_string(static_cast<int>(result.status)) +
+                                        "): " + result.message});
+  }
+  return {};
+}
+
+Status DeviceState::submit(CommandEncoder& encoder) {
+  WGPUCommandBufferDescriptor descriptor{};
+  descriptor.label = kNoString;
+  const CommandBuffer commands{wgpuCommandEncoderFinish(encoder.get(), &descriptor)};
+  if (!commands) return explain({ErrorStep::internal, "finishing the command encoder failed"});
+  const WGPUCommandBuffer list[] = {commands.get()};
+  wgpuQueueSubmit(queue.get(), 1, list);
+  return {};
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+// Device
+
+Device::Device(std::shared_ptr<detail::DeviceState> state) noexcept : state_(std::move(state)) {}
+Device::Device(Device&&) noexcept = default;
+Device& Device::operator=(Device&&) noexcept = default;
+Device::~Device() = default;
+
+const AdapterInfo& Device::adapter() const noexcept { return state_->adapter_info; }
+
+Status Device::status() {
+  if (!state_) return Error{ErrorStep::device_lost, "the device was moved away"};
+  return state_->check();
+}
+
+Status Device::compileShader(std::string_view label, std::string_view wgsl) {
+  if (!state_) return Error{ErrorStep::device_lost, "the device was moved away"};
+  Expected<detail::ShaderModule> module = state_->createShaderModule(label, wgsl);
+  if (!module) return module.error();
+  return {};
+}
+
+void Device::destroy() {
+  if (!state_ || !state_->device) return;
+  wgpuDeviceDestroy(state_->device.get());
+  const std::lock_guard lock(state_->mutex);
+  if (!state_->lost.load()) {
+    state_->lost_message = "device lost (destroyed): the device was destroyed";
+    state_->lost.store(true);
+  }
+}
+
+Expected<Device> Device::create(const DeviceOptions& options) {
+  using namespace detail;
+  auto state = std::make_shared<DeviceState>();
+  state->timeout = options.timeout;
+
+  // Timed waits (wgpuInstanceWaitAny with a timeout) must be enabled when the instance is made.
+  WGPUInstanceDescriptor instance_descriptor{};
+  instance_descriptor.capabilities.timedWaitAnyEnable = 1;
+  state->instance.reset(wgpuCreateInstance(&instance_descriptor));
+  if (!state->instance) {
+    return Error{ErrorStep::instance, "wgpuCreateInstance returned no instance"};
+  }
+
+  const bool want_vulkan = options.backend == BackendRequest::vulkan;
+  WGPURequestAdapterOptions adapter_options{};
+  adapter_options.featureLevel = WGPUFeatureLevel_Core;
+  adapter_options.powerPreference = WGPUPowerPreference_HighPerformance;
+  adapter_options.backendType = want_vulkan ? WGPUBackendType_Vulkan : WGPUBackendType_Undefined;
+  AdapterResult adapter;
+  WGPURequestAdapterCallbackInfo adapter_callback{};
+  adapter_callback.mode = WGPUCallbackMode_WaitAnyOnly;
+  adapter_callback.callback = [](WGPURequestAdapterStatus status, WGPUAdapter a,
+                                 WGPUStringView message, void* userdata1, void* /*userdata2*/) {
+    auto* r = static_cast<AdapterResult*>(userdata1);
+    r->status = status;
+    r->adapter = a;
+    r->message = trimmed(toString(message));
+  };
+  adapter_callback.userdata1 = &adapter;
+  if (Status waited = state->wait(
+          wgpuInstanceRequestAdapter(state->instance.get(), &adapter_options, adapter_callback),
+          "an adapter");
+      !waited) {
+    return waited.error();
+  }
+  state->adapter.reset(adapter.adapter);
+  if (adapter.status != WGPURequestAdapterStatus_Success || !state->adapter) {
+    std::string message = want_vulkan ? "no Vulkan adapter" : "no adapter";
+    if (!adapter.message.empty()) message += ": " + adapter.message;
+    return Error{ErrorStep::adapter, message + std::string(kDriverHint)};
+  }
+
+  WGPUAdapterInfo info{};
+  if (wgpuAdapterGetInfo(state->adapter.get(), &info) != WGPUStatus_Success) {
+    return Error{ErrorStep::adapter, "the adapter's description could not be read"};
+  }
+  state->adapter_info.name = toString(info.device);
+  state->adapter_info.vendor = toString(info.vendor);
+  state->adapter_info.architecture = toString(info.architecture);
+  state->adapter_info.driver = toString(info.description);
+  state->adapter_info.backend = backendOf(info.backendType);
+  state->adapter_info.type = adapterTypeOf(info.adapterType);
+  wgpuAdapterInfoFreeMembers(info);
+
+  // Dawn hands out its Null backend when no real one is available: it validates everything and
+  // computes nothing, so every result read back would be garbage.
+  const BackendType backend = state->adapter_info.backend;
+  if (backend == BackendType::null || backend == BackendType::undefined) {
+    return Error{ErrorStep::backend, "the adapter \"" + state->adapter_info.name +
+                                         "\" runs on the " + std::string(toString(backend)) +
+                                         " backend, which computes nothing" +
+                                         std::string(kDriverHint)};
+  }
+  if (want_vulkan && backend != BackendType::vulkan) {
+    return Error{ErrorStep::backend, "Vulkan was requested but the adapter \"" +
+                                         state->adapter_info.name + "\" runs on " +
+                                         std::string(toString(backend))};
+  }
+
+  WGPUDeviceDescriptor device_descriptor{};
+  device_descriptor.label = view("orv");
+  device_descriptor.defaultQueue.label = kNoString;
+  device_descriptor.deviceLostCallbackInfo.mode = WGPUCallbackMode_AllowSpontaneous;
+  device_descriptor.deviceLostCallbackInfo.callback = onDeviceLost;
+  device_descriptor.deviceLostCallbackInfo.userdata1 = state.get();
+  device_descriptor.uncapturedErrorCallbackInfo.callback = onUncapturedError;
+  device_descriptor.uncapturedErrorCallbackInfo.userdata1 = state.get();
+  DeviceResult device;
+  WGPURequestDeviceCallbackInfo device_callback{};
+  device_callback.mode = WGPUCallbackMode_WaitAnyOnly;
+  device_callback.callback = [](WGPURequestDeviceStatus status, WGPUDevice d,
+                                WGPUStringView message, void* userdata1, void* /*userdata2*/) {
+    auto* r = static_cast<DeviceResult*>(userdata1);
+    r->status = status;
+    r->device = d;
+    r->message = trimmed(toString(message));
+  };
+  device_callback.userdata1 = &device;
+  if (Status waited = state->wait(
+          wgpuAdapterRequestDevice(state->adapter.get(), &device_descriptor, device_callback),
+          "a device");
+      !waited) {
+    return waited.error();
+  }
+  state->device.reset(device.device);
+  if (device.status != WGPURequestDeviceStatus_Success || !state->device) {
+    return Error{ErrorStep::device, "the adapter \"" + state->adapter_info.name +
+                                        "\" gave no device: " + device.message};
+  }
+  if (wgpuDeviceGetLimits(state->device.get(), &state->limits) != WGPUStatus_Success) {
+    return Error{ErrorStep::device, "the device's limits could not be read"};
+  }
+  state->queue.reset(wgpuDeviceGetQueue(state->device.get()));
+  if (!state->queue) return Error{ErrorStep::device, "the device has no queue"};
+  return Device(std::move(state));
+}
+
+}  // namespace orv::webgpu

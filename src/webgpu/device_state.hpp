@@ -1,0 +1,162 @@
+// Internals of orv::webgpu shared by the device, the compute kernels and the renderer: owning
+// handles for WebGPU objects, the device's state (instance, adapter, device, queue, the errors the
+// implementation reports through callbacks) and the helpers every operation uses: waiting on a
+// future with the timeout, compiling a shader module with its messages, creating objects inside
+// error scopes, and reading a buffer back.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "orv/webgpu.hpp"
+#include "webgpu/webgpu.h"
+
+namespace orv::webgpu::detail {
+
+// A WebGPU object reference, released exactly once (move-only).
+template <class T, void (*Release)(T)>
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(T handle) noexcept : h_(handle) {}
+  Handle(Handle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      h_ = std::exchange(other.h_, nullptr);
+    }
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() { reset(); }
+
+  T get() const noexcept { return h_; }
+  explicit operator bool() const noexcept { return h_ != nullptr; }
+  void reset(T handle = nullptr) noexcept {
+    if (h_ != nullptr) Release(h_);
+    h_ = handle;
+  }
+
+ private:
+  T h_ = nullptr;
+};
+
+using Instance = Handle<WGPUInstance, wgpuInstanceRelease>;
+using Adapter = Handle<WGPUAdapter, wgpuAdapterRelease>;
+using DeviceHandle = Handle<WGPUDevice, wgpuDeviceRelease>;
+using Queue = Handle<WGPUQueue, wgpuQueueRelease>;
+using Buffer = Handle<WGPUBuffer, wgpuBufferRelease>;
+using Texture = Handle<WGPUTexture, wgpuTextureRelease>;
+using TextureView = Handle<WGPUTextureView, wgpuTextureViewRelease>;
+using ShaderModule = Handle<WGPUShaderModule, wgpuShaderModuleRelease>;
+using BindGroupLayout = Handle<WGPUBindGroupLayout, wgpuBindGroupLayoutRelease>;
+using BindGroup = Handle<WGPUBindGroup, wgpuBindGroupRelease>;
+using PipelineLayout = Handle<WGPUPipelineLayout, wgpuPipelineLayoutRelease>;
+using ComputePipeline = Handle<WGPUComputePipeline, wgpuComputePipelineRelease>;
+using RenderPipeline = Handle<WGPURenderPipeline, wgpuRenderPipelineRelease>;
+using CommandEncoder = Handle<WGPUCommandEncoder, wgpuCommandEncoderRelease>;
+using CommandBuffer = Handle<WGPUCommandBuffer, wgpuCommandBufferRelease>;
+using ComputePass = Handle<WGPUComputePassEncoder, wgpuComputePassEncoderRelease>;
+using RenderPass = Handle<WGPURenderPassEncoder, wgpuRenderPassEncoderRelease>;
+
+// A string view for the C API; {NULL, WGPU_STRLEN} would mean "not given".
+inline WGPUStringView view(std::string_view s) noexcept { return {s.data(), s.size()}; }
+inline constexpr WGPUStringView kNoString{nullptr, WGPU_STRLEN};
+std::string toString(WGPUStringView s);
+
+struct DeviceState {
+  DeviceState() = default;
+  DeviceState(const DeviceState&) = delete;
+  DeviceState& operator=(const DeviceState&) = delete;
+  ~DeviceState();
+
+  Instance instance;
+  Adapter adapter;
+  DeviceHandle device;
+  Queue queue;
+  AdapterInfo adapter_info;
+  WGPULimits limits{};
+  std::chrono::milliseconds timeout{};
+
+  // Set by the device-lost callback, which the implementation may call from any thread.
+  std::atomic<bool> lost{false};
+  std::mutex mutex;                 // guards the two members below
+  std::string lost_message;         // why the device was lost
+  std::optional<Error> uncaptured;  // the first error reported outside an error scope
+
+  // Waits for `future` at most `timeout`; `what` names the wait in the error.
+  Status wait(WGPUFuture future, std::string_view what);
+
+  // A device_lost error if the device is gone, else the first uncaptured error (cleared), else
+  // success. Operations call it before and after their work.
+  Status check();
+
+  // The error that explains a failure: device loss when the device is gone, else `error`.
+  Error explain(Error error);
+
+  // Creates a WGSL module labelled `label` and fails with every error message of the compiler, as
+  // "label:line:column: error: message" lines.
+  Expected<ShaderModule> createShaderModule(std::string_view label, std::string_view code);
+
+  // Runs `create` inside validation, out-of-memory and internal error scopes; an error in any of
+  // them, or a null result, becomes an Error of `step` naming `what`.
+  template <class H, class F>
+  Expected<H> createScoped(ErrorStep step, std::string_view what, F&& create) {
+    pushScopes();
+    H handle{create()};
+    if (Status scoped = popScopes(step, what); !scoped) return scoped.error();
+    if (!handle) return Error{step, std::string(what) + ": the implementation returned no object"};
+    return handle;
+  }
+
+  // Maps `buffer` for reading, calls `read` with the first `size` bytes, and unmaps.
+  template <class F>
+  Status readBack(WGPUBuffer buffer, std::size_t size, F&& read) {
+    if (Status mapped = mapRead(buffer, size); !mapped) return mapped;
+    const void* data = wgpuBufferGetConstMappedRange(buffer, 0, size);
+    if (data == nullptr) {
+      wgpuBufferUnmap(buffer);
+      return explain({ErrorStep::map, "the mapped range of the read-back buffer is not readable"});
+    }
+    read(data);
+    wgpuBufferUnmap(buffer);
+    return {};
+  }
+
+  // Creates a buffer of `size` bytes (inside error scopes).
+  Expected<Buffer> createBuffer(std::string_view label, WGPUBufferUsage usage, std::uint64_t size);
+
+  // Submits one finished encoder.
+  Status submit(CommandEncoder& encoder);
+
+ private:
+  void pushScopes();
+  Status popScopes(ErrorStep step, std::string_view what);
+  Status mapRead(WGPUBuffer buffer, std::size_t size);
+};
+
+// The DeviceState behind a Device.
+struct DeviceAccess {
+  static DeviceState& state(Device& device) noexcept { return *device.state_; }
+};
+
+// Rounds n up to a multiple of `to` (a power of two).
+constexpr std::uint64_t alignUp(std::uint64_t n, std::uint64_t to) noexcept {
+  return (n + to - 1) & ~(to - 1);
+}
+
+// The capacity to allocate for `need` bytes when `have` are not enough: at least twice `have`.
+constexpr std::uint64_t grownCapacity(std::uint64_t have, std::uint64_t need) noexcept {
+  const std::uint64_t doubled = have * 2;
+  return alignUp(doubled > need ? doubled : need, 256);
+}
+
+}  // namespace orv::webgpu::detail
