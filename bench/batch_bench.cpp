@@ -19,14 +19,21 @@
 namespace orv::bench {
 namespace {
 
-constexpr std::size_t kSizes[] = {1000, 100000, 10000000};
+// 16 and 64 points are typical per-object vertex counts, where a fixed cost per call shows.
+constexpr std::size_t kSizes[] = {16, 64, 1000, 100000, 10000000};
+// Where a std::vector<HomVec4> may start relative to a cache line (64-byte aligned sizes only).
+constexpr std::size_t kOffsets[] = {16, 32, 48};
+constexpr std::size_t kOffsetSizes[] = {1000, 100000};
 constexpr std::size_t kActionBytes = 2 * sizeof(HomVec4);                 // 32 B in, 32 B out
 constexpr std::size_t kDistanceBytes = sizeof(HomVec4) + sizeof(double);  // 32 B in, 8 B out
 
-std::string benchName(const char* prefix, std::size_t n) {
-  std::string name(prefix);
-  name.append(1, '/').append(std::to_string(n));
-  return name;
+std::string benchName(const std::string& prefix, std::size_t n) {
+  return prefix + "/" + std::to_string(n);
+}
+
+// "<group>/ORVOffset<offset>": ORV's batch on buffers that start `offset` bytes into a line.
+std::string offsetName(const char* group, std::size_t offset) {
+  return std::string(group) + "/ORVOffset" + std::to_string(offset);
 }
 
 // ------------------------------------------------------------------------------------------------
@@ -65,7 +72,7 @@ __attribute__((noinline)) void glmAction(const glm::dmat4& m, std::span<const Ho
 }
 
 // Copies with non-temporal stores, which write whole lines without reading them first.
-__attribute__((noinline)) void streamCopy(const Buffer<HomVec4>& in, Buffer<HomVec4>& out) {
+__attribute__((noinline)) void streamCopy(std::span<const HomVec4> in, std::span<HomVec4> out) {
   const auto* src = reinterpret_cast<const double*>(in.data());
   auto* dst = reinterpret_cast<double*>(out.data());
   for (std::size_t i = 0; i < 4 * in.size(); i += 4) {
@@ -77,17 +84,26 @@ __attribute__((noinline)) void streamCopy(const Buffer<HomVec4>& in, Buffer<HomV
   _mm_sfence();
 }
 
+// Input and output start `offset` bytes after a cache-line boundary.
 struct ActionData {
   PGL4 m;
-  Buffer<HomVec4> in;
-  Buffer<HomVec4> out;
+  OffsetBuffer<HomVec4> in_buffer;
+  OffsetBuffer<HomVec4> out_buffer;
+  std::span<HomVec4> in;
+  std::span<HomVec4> out;
   std::uint64_t expected = 0;  // digest of ORV's result
 
-  explicit ActionData(std::size_t n) : m(randomMatrix(7)), in(randomPoints(n, 11)), out(n) {
+  explicit ActionData(std::size_t n, std::size_t offset = 0)
+      : m(randomMatrix(7)),
+        in_buffer(n, offset),
+        out_buffer(n, offset),
+        in(in_buffer.span()),
+        out(out_buffer.span()) {
+    fillRandomPoints(in, 11);
     cpuPGLActionBatch(m, in, out);
-    expected = digest(out);
+    expected = digest<HomVec4>(out);
   }
-  bool matches() const { return digest(out) == expected; }
+  bool matches() const { return digest<HomVec4>(out) == expected; }
 };
 
 // Times `fn`, which writes `out`, and reports the throughput of `items` items.
@@ -121,20 +137,33 @@ void runCopy(benchmark::State& state, ActionData& d, Fn&& fn) {
   timeBatch(state, d.out.data(), d.in.size(), kActionBytes, fn);
 }
 
-// Registers `prefix`/n, whose body gets the group's data for n points.
+// Registers `prefix`/n, whose body gets the group's data for n points at `offset` bytes into a
+// line.
 template <class Data, class Body>
-void registerWithData(const char* prefix, std::size_t n, Body body) {
-  benchmark::RegisterBenchmark(benchName(prefix, n).c_str(), [n, body](benchmark::State& s) {
-    Data d(n);
-    body(s, d);
-  });
+void registerWithData(const std::string& prefix, std::size_t n, Body body, std::size_t offset = 0) {
+  benchmark::RegisterBenchmark(benchName(prefix, n).c_str(),
+                               [n, offset, body](benchmark::State& s) {
+                                 Data d(n, offset);
+                                 body(s, d);
+                               });
+}
+
+// ORV's batch of the group at every offset, for the sizes that have offset rows.
+template <class Data, class Body>
+void registerOffsets(const char* group, std::size_t n, Body body) {
+  if (std::find(std::begin(kOffsetSizes), std::end(kOffsetSizes), n) == std::end(kOffsetSizes))
+    return;
+  for (const std::size_t offset : kOffsets)
+    registerWithData<Data>(offsetName(group, offset), n, body, offset);
 }
 
 void registerAction(std::size_t n) {
   using D = ActionData;
-  registerWithData<D>("PGLActionBatch/ORV", n, [](benchmark::State& s, D& d) {
+  const auto orv = [](benchmark::State& s, D& d) {
     runAction(s, d, [&] { cpuPGLActionBatch(d.m, d.in, d.out); });
-  });
+  };
+  registerWithData<D>("PGLActionBatch/ORV", n, orv);
+  registerOffsets<D>("PGLActionBatch", n, orv);
   registerWithData<D>("PGLActionBatch/Scalar", n, [](benchmark::State& s, D& d) {
     runAction(s, d, [&] { scalarAction(d.m, d.in, d.out); });
   });
@@ -155,7 +184,7 @@ void registerAction(std::size_t n) {
   registerWithData<D>("PGLActionBatch/StreamCopy", n, [](benchmark::State& s, D& d) {
     runCopy(s, d, [&] { streamCopy(d.in, d.out); });
   });
-  if (n <= 100000) {
+  if (n >= 1000 && n <= 100000) {
     // The compute ceiling: 16 multiplies per point at the widest vector unit's throughput.
     benchmark::RegisterBenchmark(
         benchName("PGLActionBatch/MulFloor", n).c_str(), [n](benchmark::State& s) {
@@ -187,20 +216,24 @@ __attribute__((noinline)) void bareAcos(std::span<const double> cosines, std::sp
     out[i] = std::acos(cosines[i]);
 }
 
+// Positions start `offset` bytes after a cache-line boundary.
 struct DistanceData {
   HomVec4 reference;
-  Buffer<HomVec4> positions;
+  OffsetBuffer<HomVec4> position_buffer;
+  std::span<HomVec4> positions;
   Buffer<double> cosines;  // the capped ratio whose arc cosine fsDistance returns
   Buffer<double> out;
   std::uint64_t expected = 0;
 
-  explicit DistanceData(std::size_t n)
+  explicit DistanceData(std::size_t n, std::size_t offset = 0)
       : reference(HomVec4::init(0.25, -0.5, 0.75, 0.375)),
-        positions(randomPoints(n, 13)),
+        position_buffer(n, offset),
+        positions(position_buffer.span()),
         cosines(n),
         out(n) {
+    fillRandomPoints(positions, 13);
     cpuFSDistanceBatch(positions, reference, out);
-    expected = digest(out);
+    expected = digest<double>(out);
     const double nb = reference.norm();
     for (std::size_t i = 0; i < n; ++i) {
       const double ratio =
@@ -208,7 +241,7 @@ struct DistanceData {
       cosines[i] = ratio < 1.0 ? ratio : 1.0;
     }
   }
-  bool matches() const { return digest(out) == expected; }
+  bool matches() const { return digest<double>(out) == expected; }
 };
 
 template <class Fn>
@@ -218,9 +251,11 @@ void runDistance(benchmark::State& state, DistanceData& d, Fn&& fn) {
 
 void registerDistance(std::size_t n) {
   using D = DistanceData;
-  registerWithData<D>("FSDistanceBatch/ORV", n, [](benchmark::State& s, D& d) {
+  const auto orv = [](benchmark::State& s, D& d) {
     runDistance(s, d, [&] { cpuFSDistanceBatch(d.positions, d.reference, d.out); });
-  });
+  };
+  registerWithData<D>("FSDistanceBatch/ORV", n, orv);
+  registerOffsets<D>("FSDistanceBatch", n, orv);
   registerWithData<D>("FSDistanceBatch/Scalar", n, [](benchmark::State& s, D& d) {
     runDistance(s, d, [&] { scalarDistance(d.positions, d.reference, d.out); });
   });

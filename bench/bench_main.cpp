@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench_util.hpp"
-#include "kernel/fast_paths.hpp"
+#include "simd/fast_paths.hpp"
 
 namespace orv::bench {
 namespace {
@@ -27,29 +27,55 @@ struct Ratio {
 
 // clang-format off
 constexpr Ratio kRatios[] = {
+    {"PGL action batch, N = 16", "PGLActionBatch/ORV/16", "PGLActionBatch/Scalar/16", "plain loop", 0},
+    {"", "PGLActionBatch/ORV/16", "PGLActionBatch/Eigen/16", "Eigen", 0},
+    {"PGL action batch, N = 64", "PGLActionBatch/ORV/64", "PGLActionBatch/Scalar/64", "plain loop", 0},
+    {"", "PGLActionBatch/ORV/64", "PGLActionBatch/Eigen/64", "Eigen", 0},
     {"PGL action batch, N = 1e3", "PGLActionBatch/ORV/1000", "PGLActionBatch/Scalar/1000", "plain loop", 0},
     {"", "PGLActionBatch/ORV/1000", "PGLActionBatch/Eigen/1000", "Eigen", 1 / 2.5},
     {"", "PGLActionBatch/ORV/1000", "PGLActionBatch/GLM/1000", "GLM", 0},
     {"", "PGLActionBatch/ORV/1000", "PGLActionBatch/MulFloor/1000", "multiply floor", 1.1},
     {"", "PGLActionBatch/ORV/1000", "PGLActionBatch/Copy/1000|PGLActionBatch/StreamCopy/1000", "copy", 0},
+    {"  buffers at line + 16 B", "PGLActionBatch/ORVOffset16/1000", "PGLActionBatch/ORV/1000", "at line + 0 B", 1.05},
+    {"  buffers at line + 32 B", "PGLActionBatch/ORVOffset32/1000", "PGLActionBatch/ORV/1000", "at line + 0 B", 1.05},
+    {"  buffers at line + 48 B", "PGLActionBatch/ORVOffset48/1000", "PGLActionBatch/ORV/1000", "at line + 0 B", 1.05},
     {"PGL action batch, N = 1e5", "PGLActionBatch/ORV/100000", "PGLActionBatch/Scalar/100000", "plain loop", 0},
     {"", "PGLActionBatch/ORV/100000", "PGLActionBatch/Eigen/100000", "Eigen", 0},
     {"", "PGLActionBatch/ORV/100000", "PGLActionBatch/GLM/100000", "GLM", 0},
     {"", "PGLActionBatch/ORV/100000", "PGLActionBatch/MulFloor/100000", "multiply floor", 0},
     {"", "PGLActionBatch/ORV/100000", "PGLActionBatch/Copy/100000|PGLActionBatch/StreamCopy/100000", "copy", 0},
+    {"  buffers at line + 16 B", "PGLActionBatch/ORVOffset16/100000", "PGLActionBatch/ORV/100000", "at line + 0 B", 1.05},
+    {"  buffers at line + 32 B", "PGLActionBatch/ORVOffset32/100000", "PGLActionBatch/ORV/100000", "at line + 0 B", 1.05},
+    {"  buffers at line + 48 B", "PGLActionBatch/ORVOffset48/100000", "PGLActionBatch/ORV/100000", "at line + 0 B", 1.05},
     {"PGL action batch, N = 1e7", "PGLActionBatch/ORV/10000000", "PGLActionBatch/Scalar/10000000", "plain loop", 0},
     {"", "PGLActionBatch/ORV/10000000", "PGLActionBatch/Eigen/10000000", "Eigen", 0},
     {"", "PGLActionBatch/ORV/10000000", "PGLActionBatch/GLM/10000000", "GLM", 0},
     {"", "PGLActionBatch/ORV/10000000", "PGLActionBatch/Copy/10000000|PGLActionBatch/StreamCopy/10000000", "copy", 1 / 0.9},
+    {"FS distance batch, N = 16", "FSDistanceBatch/ORV/16", "FSDistanceBatch/Scalar/16", "plain loop", 0},
+    {"FS distance batch, N = 64", "FSDistanceBatch/ORV/64", "FSDistanceBatch/Scalar/64", "plain loop", 0},
     {"FS distance batch, N = 1e3", "FSDistanceBatch/ORV/1000", "FSDistanceBatch/Scalar/1000", "plain loop", 0},
     {"", "FSDistanceBatch/ORV/1000", "FSDistanceBatch/Acos/1000", "bare acos loop", 1.3},
+    {"  positions at line + 16 B", "FSDistanceBatch/ORVOffset16/1000", "FSDistanceBatch/ORV/1000", "at line + 0 B", 1.05},
+    {"  positions at line + 32 B", "FSDistanceBatch/ORVOffset32/1000", "FSDistanceBatch/ORV/1000", "at line + 0 B", 1.05},
+    {"  positions at line + 48 B", "FSDistanceBatch/ORVOffset48/1000", "FSDistanceBatch/ORV/1000", "at line + 0 B", 1.05},
     {"FS distance batch, N = 1e5", "FSDistanceBatch/ORV/100000", "FSDistanceBatch/Scalar/100000", "plain loop", 0},
     {"", "FSDistanceBatch/ORV/100000", "FSDistanceBatch/Acos/100000", "bare acos loop", 1.3},
+    {"  positions at line + 16 B", "FSDistanceBatch/ORVOffset16/100000", "FSDistanceBatch/ORV/100000", "at line + 0 B", 1.05},
+    {"  positions at line + 32 B", "FSDistanceBatch/ORVOffset32/100000", "FSDistanceBatch/ORV/100000", "at line + 0 B", 1.05},
+    {"  positions at line + 48 B", "FSDistanceBatch/ORVOffset48/100000", "FSDistanceBatch/ORV/100000", "at line + 0 B", 1.05},
     {"FS distance batch, N = 1e7", "FSDistanceBatch/ORV/10000000", "FSDistanceBatch/Scalar/10000000", "plain loop", 0},
     {"", "FSDistanceBatch/ORV/10000000", "FSDistanceBatch/Acos/10000000", "bare acos loop", 1.3},
     {"PGL4::mul", "PGL4Mul/ORV", "PGL4Mul/Scalar", "plain loop", 0},
     {"", "PGL4Mul/ORV", "PGL4Mul/Eigen", "Eigen", 0},
     {"", "PGL4Mul/ORV", "PGL4Mul/GLM", "GLM", 0},
+    {"mul, consumer at -O2", "ConsumerO2/mul/ORV", "ConsumerO2/mul/Eigen", "Eigen, same flags", 1.15},
+    {"mul, consumer at -O3", "ConsumerO3/mul/ORV", "ConsumerO3/mul/Eigen", "Eigen, same flags", 1.15},
+    {"mul, -O2 -march=x86-64-v2", "ConsumerO2v2/mul/ORV", "ConsumerO2v2/mul/Eigen", "Eigen, same flags", 1.15},
+    {"mul, -O3 -march=x86-64-v2", "ConsumerO3v2/mul/ORV", "ConsumerO3v2/mul/Eigen", "Eigen, same flags", 1.15},
+    {"apply, consumer at -O2", "ConsumerO2/apply/ORV", "ConsumerO2/apply/Eigen", "Eigen, same flags", 1.15},
+    {"apply, consumer at -O3", "ConsumerO3/apply/ORV", "ConsumerO3/apply/Eigen", "Eigen, same flags", 1.15},
+    {"apply, -O2 -march=x86-64-v2", "ConsumerO2v2/apply/ORV", "ConsumerO2v2/apply/Eigen", "Eigen, same flags", 1.15},
+    {"apply, -O3 -march=x86-64-v2", "ConsumerO3v2/apply/ORV", "ConsumerO3v2/apply/Eigen", "Eigen, same flags", 1.15},
     {"inverse diag(2,3,4), 15 steps", "PGL4Inverse/Scale234/ORV", "PGL4Inverse/Scale234/EigenNewtonSchulz", "Eigen Newton-Schulz", 1.0},
     {"", "PGL4Inverse/Scale234/ORV", "PGL4Inverse/Scale234/EigenClosedForm", "Eigen closed form", 0},
     {"", "PGL4Inverse/Scale234/ORV", "PGL4Inverse/Scale234/GLMClosedForm", "GLM closed form", 0},
@@ -157,6 +183,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   orv::bench::registerBatchBenchmarks();
   orv::bench::registerMatrixBenchmarks();
+  orv::bench::registerConsumerO2();
+  orv::bench::registerConsumerO3();
+  orv::bench::registerConsumerO2v2();
+  orv::bench::registerConsumerO3v2();
   orv::bench::registerCameraBenchmarks();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;

@@ -35,15 +35,34 @@ struct LineAllocator {
 template <class T>
 using Buffer = std::vector<T, LineAllocator<T>>;
 
+// n values starting `offset` bytes (a multiple of alignof(T)) after a cache-line boundary: the
+// places a std::vector's elements can start at (16-byte steps for the 32-byte HomVec4).
+template <class T>
+class OffsetBuffer {
+ public:
+  OffsetBuffer(std::size_t n, std::size_t offset)
+      : storage_(n + (offset + sizeof(T) - 1) / sizeof(T)),
+        values_(reinterpret_cast<T*>(reinterpret_cast<unsigned char*>(storage_.data()) + offset),
+                n) {}
+  OffsetBuffer(const OffsetBuffer&) = delete;
+  OffsetBuffer& operator=(const OffsetBuffer&) = delete;
+
+  std::span<T> span() const { return values_; }
+  T* data() const { return values_.data(); }
+  std::size_t size() const { return values_.size(); }
+
+ private:
+  Buffer<T> storage_;
+  std::span<T> values_;
+};
+
 // Points with coordinates uniform in [-1, 1): their cosine ratios spread over [0, 1], so that the
 // arc cosine takes all of its paths.
-inline Buffer<HomVec4> randomPoints(std::size_t n, std::uint64_t seed) {
+inline void fillRandomPoints(std::span<HomVec4> points, std::uint64_t seed) {
   std::mt19937_64 gen(seed);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
-  Buffer<HomVec4> points(n);
   for (HomVec4& p : points)
     p = HomVec4::init(u(gen), u(gen), u(gen), u(gen));
-  return points;
 }
 
 // A seeded matrix with every element non-zero and a dominant diagonal.
@@ -59,7 +78,7 @@ inline PGL4 randomMatrix(std::uint64_t seed) {
 // A digest of the bytes of a result (FNV-1a over 64-bit words), to tell whether two runs
 // produced the same bits without keeping both results.
 template <class T>
-std::uint64_t digest(const Buffer<T>& values) {
+std::uint64_t digest(std::span<const T> values) {
   static_assert(sizeof(T) % sizeof(std::uint64_t) == 0);
   std::uint64_t h = 0xcbf29ce484222325u;
   const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
@@ -89,6 +108,11 @@ inline void setThroughput(benchmark::State& state, std::size_t n, std::size_t by
 void registerBatchBenchmarks();
 void registerMatrixBenchmarks();
 void registerCameraBenchmarks();
+// consumer_products.cpp, built with a consumer's flags: -O2, -O3, and both with -march=x86-64-v2.
+void registerConsumerO2();
+void registerConsumerO3();
+void registerConsumerO2v2();
+void registerConsumerO3v2();
 
 // The multiplications of n points' 4×4 products (16 per point) at the full multiply throughput of
 // the widest vector unit present, in 12 independent chains started from seed[0..11] and multiplied
