@@ -29,27 +29,39 @@ enum class AffineCard : std::uint8_t { UW = 0, UX = 1, UY = 2, UZ = 3 };
 
 namespace detail {
 
-// Two f64 lanes, one SSE2 register on x86-64. The run-time paths of `PGL4::apply` and `PGL4::mul`
-// compute two rows at once; each lane still sums its own row from 0 in column order, so the result
-// is that of the scalar loops to the last bit.
+// Two f64 lanes, one SSE2 register on x86-64: the two-lane type of ORV's vector code. The run-time
+// forms of `PGL4::apply` and `PGL4::mul` compute two rows at once; each lane still sums its own row
+// from 0 in column order, so the result is that of the scalar loops to the last bit. They are
+// written out operation by operation, with no loop or alignment left for the optimiser to find,
+// so that a program including this header at -O2 gets the same code as at -O3.
 using F64x2 = double __attribute__((vector_size(16)));
 
-// out = M·v for the column-major M: rows r = (((0 + M(r,0)·v0) + M(r,1)·v1) + M(r,2)·v2) +
-// M(r,3)·v3. out may alias v.
-inline void applyColumns(const double* m, const double* v, double* out) noexcept {
-  const double v0 = v[0], v1 = v[1], v2 = v[2], v3 = v[3];
-  for (std::size_t h = 0; h < 4; h += 2) {
-    F64x2 c0, c1, c2, c3;
-    std::memcpy(&c0, m + h, sizeof c0);
-    std::memcpy(&c1, m + 4 + h, sizeof c1);
-    std::memcpy(&c2, m + 8 + h, sizeof c2);
-    std::memcpy(&c3, m + 12 + h, sizeof c3);
-    F64x2 acc = F64x2{} + c0 * v0;  // the leading 0 + turns a −0 product into +0, as the sum does
-    acc = acc + c1 * v1;
-    acc = acc + c2 * v2;
-    acc = acc + c3 * v3;
-    std::memcpy(out + h, &acc, sizeof acc);
-  }
+[[gnu::always_inline]] inline F64x2 loadF64x2(const double* p) noexcept {
+  F64x2 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// The columns of a column-major 4×4 matrix in halves: lo<c> holds rows 0 and 1 of column c, hi<c>
+// rows 2 and 3.
+struct ColumnHalves {
+  F64x2 lo0, lo1, lo2, lo3, hi0, hi1, hi2, hi3;
+};
+
+[[gnu::always_inline]] inline ColumnHalves columnHalves(const double* m) noexcept {
+  return {loadF64x2(m),     loadF64x2(m + 4), loadF64x2(m + 8),  loadF64x2(m + 12),
+          loadF64x2(m + 2), loadF64x2(m + 6), loadF64x2(m + 10), loadF64x2(m + 14)};
+}
+
+// out[0..3] = M·(v0, v1, v2, v3), rows r = (((0 + M(r,0)·v0) + M(r,1)·v1) + M(r,2)·v2) + M(r,3)·v3;
+// the leading 0 + turns a −0 sum into +0, as the scalar sum does.
+[[gnu::always_inline]] inline void applyHalves(const ColumnHalves& m, double v0, double v1,
+                                               double v2, double v3, unsigned char* out) noexcept {
+  const F64x2 zero{};
+  const F64x2 lo = (((zero + m.lo0 * v0) + m.lo1 * v1) + m.lo2 * v2) + m.lo3 * v3;
+  const F64x2 hi = (((zero + m.hi0 * v0) + m.hi1 * v1) + m.hi2 * v2) + m.hi3 * v3;
+  std::memcpy(out, &lo, sizeof lo);
+  std::memcpy(out + sizeof lo, &hi, sizeof hi);
 }
 
 }  // namespace detail
@@ -122,12 +134,14 @@ struct PGL4 {
 
   // M·v, not normalised. Result r = (((0 + M(r,0)·x) + M(r,1)·y) + M(r,2)·z) + M(r,3)·w.
   constexpr HomVec4 apply(HomVec4 v) const noexcept {
+    if (!std::is_constant_evaluated()) {
+      HomVec4 result;
+      detail::applyHalves(detail::columnHalves(data.data()), v.x, v.y, v.z, v.w,
+                          reinterpret_cast<unsigned char*>(&result));
+      return result;
+    }
     const std::array<double, 4> in{v.x, v.y, v.z, v.w};
     std::array<double, 4> out{};
-    if (!std::is_constant_evaluated()) {
-      detail::applyColumns(data.data(), in.data(), out.data());
-      return {out[0], out[1], out[2], out[3]};
-    }
     for (unsigned r = 0; r < 4; ++r) {
       double sum = 0.0;
       for (unsigned c = 0; c < 4; ++c)
@@ -142,8 +156,13 @@ struct PGL4 {
   static constexpr PGL4 mul(const PGL4& a, const PGL4& b) noexcept {
     PGL4 result;
     if (!std::is_constant_evaluated()) {
-      for (std::size_t c = 0; c < 4; ++c)
-        detail::applyColumns(a.data.data(), b.data.data() + 4 * c, result.data.data() + 4 * c);
+      const detail::ColumnHalves columns = detail::columnHalves(a.data.data());
+      const std::array<double, 16>& v = b.data;
+      auto* out = reinterpret_cast<unsigned char*>(result.data.data());
+      detail::applyHalves(columns, v[0], v[1], v[2], v[3], out);
+      detail::applyHalves(columns, v[4], v[5], v[6], v[7], out + 32);
+      detail::applyHalves(columns, v[8], v[9], v[10], v[11], out + 64);
+      detail::applyHalves(columns, v[12], v[13], v[14], v[15], out + 96);
       return result;
     }
     for (unsigned c = 0; c < 4; ++c) {

@@ -1,10 +1,10 @@
 // The CPU reference batches: the kernel's per-element functions over whole sequences, vectorised
-// across elements with results identical to the plain loops (see kernel/fast_paths.hpp).
+// across elements with results identical to the plain loops (see simd/fast_paths.hpp).
 #include <algorithm>
 #include <cstddef>
 
-#include "../kernel/fast_paths.hpp"
 #include "orv/gpu.hpp"
+#include "simd/fast_paths.hpp"
 
 namespace orv {
 

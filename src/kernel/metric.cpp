@@ -2,16 +2,17 @@
 #include <cmath>
 
 #include "orv/kernel.hpp"
+#include "simd/lanes.hpp"
 
 namespace orv {
 
+// The cosine is the one-lane case of the batches' vector definition; for a too-short `a` it is 1,
+// whose arc cosine is exactly +0.
 double fsDistance(HomVec4 a, HomVec4 b) noexcept {
-  const double na = a.norm();
   const double nb = b.norm();
-  if (na < NORM_FLOOR || nb < NORM_FLOOR) return 0.0;
-  const double ratio = std::abs(HomVec4::dot(a, b)) / (na * nb);
-  // Caps rounding excess above 1; a NaN ratio fails the test and becomes 1 as well.
-  const double cos_theta = ratio < 1.0 ? ratio : 1.0;
+  if (nb < NORM_FLOOR) return 0.0;
+  double cos_theta;
+  detail::fsCosine(detail::PointLanes<double>{a.x, a.y, a.z, a.w}, b, nb, cos_theta);
   return std::acos(cos_theta);
 }
 

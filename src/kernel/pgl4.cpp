@@ -1,8 +1,8 @@
 // Projective transformations: determinant normalisation, rotation and the Newton–Schulz inverse.
 #include <cmath>
 
-#include "fast_paths.hpp"
 #include "orv/kernel.hpp"
+#include "simd/fast_paths.hpp"
 
 namespace orv {
 
@@ -19,7 +19,7 @@ PGL4 PGL4::normalizeDet() const noexcept {
 
 // The iteration itself lives with the other vectorised paths; see inverseBody there.
 PGL4 PGL4::inverse(double delta, std::uint32_t max_iter) const noexcept {
-  return detail::inverse(detail::bestIsa(), *this, delta, max_iter);
+  return detail::inverse(*this, delta, max_iter);
 }
 
 PGL4 pglRotateZ(double angle) noexcept {

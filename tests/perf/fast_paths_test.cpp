@@ -6,16 +6,19 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <iterator>
 #include <limits>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "kernel/fast_paths.hpp"
 #include "kernel/kernel_test_util.hpp"
 #include "orv/gpu.hpp"
 #include "orv/kernel.hpp"
 #include "perf/reference.hpp"
+#include "simd/fast_paths.hpp"
 
 namespace orv::detail {
 inline void PrintTo(Isa isa, std::ostream* os) { *os << isaName(isa); }
@@ -33,10 +36,14 @@ using test::same;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Lengths around every unrolling and block boundary of the paths: two and four lanes, four points
-// per round, blocks of 256 cosines.
-constexpr std::size_t kLengths[] = {0,  1,   2,   3,   4,   5,   7,   8,   9,    63,  64,
-                                    65, 127, 255, 256, 257, 258, 511, 513, 1000, 1031};
+// Lengths around every unrolling and block boundary of the paths (two and four lanes, four points
+// per round, blocks of 256 cosines) and the small batches of a typical object (16, 64).
+constexpr std::size_t kLengths[] = {0,  1,  2,  3,   4,   5,   7,   8,   9,   15,  16,   17,
+                                    63, 64, 65, 127, 255, 256, 257, 258, 511, 513, 1000, 1031};
+
+// Where a sequence starts relative to a cache line: every place a std::vector<HomVec4> can start
+// (multiples of 16 bytes), and the 8-byte steps that HomVec4's own alignment allows.
+constexpr std::size_t kOffsets[] = {0, 16, 32, 48, 8, 24};
 
 // Rows that a fused multiply-add, another order of the sum or a missing leading 0 + would change
 // (see the test below). With the point (1, 1, 1 − 2⁻³⁰, 1): row 0 sums −1 + (1 + 2⁻³⁰)(1 − 2⁻³⁰),
@@ -65,10 +72,14 @@ std::string isaParamName(const ::testing::TestParamInfo<Isa>& info) {
 INSTANTIATE_TEST_SUITE_P(, FastPathsPerIsa, ::testing::Values(Isa::sse2, Isa::avx2, Isa::avx512),
                          isaParamName);
 
-TEST(FastPathsIsa, BestIsSupported) {
+TEST(FastPathsIsa, BestIsSupportedAndTheWidestThere) {
   EXPECT_TRUE(detail::isaSupported(Isa::sse2));
   EXPECT_TRUE(detail::isaSupported(detail::bestIsa()));
   EXPECT_TRUE(!detail::isaSupported(Isa::avx512) || detail::isaSupported(Isa::avx2));
+  const Isa widest = detail::isaSupported(Isa::avx512) ? Isa::avx512
+                     : detail::isaSupported(Isa::avx2) ? Isa::avx2
+                                                       : Isa::sse2;
+  EXPECT_EQ(detail::bestIsa(), widest);
 }
 
 // The sensitive rows do tell the defined sum from its variants, so a path that fused, reordered or
@@ -103,60 +114,107 @@ void expectBatchMatches(std::span<const HomVec4> out, std::span<const HomVec4> e
     ASSERT_TRUE(same(out[i], expected[i])) << "point " << i << " of " << expected.size();
 }
 
-TEST_P(FastPathsPerIsa, ApplyBatchMatchesDefinition) {
+// An apply batch, however it is dispatched: (m, in, out, n).
+using ApplyBatch = std::function<void(const PGL4&, const HomVec4*, HomVec4*, std::size_t)>;
+
+// `batch` on every length, at every offset of input and output, and in place at every offset,
+// against the definition point by point.
+void expectApplyBatchMatches(const ApplyBatch& batch) {
   test::Values values(1);
   for (const std::size_t n : kLengths) {
-    for (const std::size_t offset : {0u, 8u, 16u, 24u}) {
-      for (const bool stream : {false, true}) {
+    const PGL4 m = n % 3 == 0 ? kSensitive : values.matrix();
+    std::vector<HomVec4> points(n), expected(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      points[i] = i % 5 == 0 ? kSensitivePoint : values.point();
+      expected[i] = refApply(m, points[i]);
+    }
+    for (const std::size_t in_offset : kOffsets) {
+      test::PointBuffer in(n, in_offset);
+      for (const std::size_t out_offset : kOffsets) {
         SCOPED_TRACE(::testing::Message()
-                     << "n " << n << ", output offset " << offset << (stream ? ", streamed" : ""));
-        const PGL4 m = n % 3 == 0 ? kSensitive : values.matrix();
-        test::PointBuffer in(n, 8 * (n % 4)), out(n, offset);
-        std::vector<HomVec4> expected(n);
-        for (std::size_t i = 0; i < n; ++i) {
-          in.data()[i] = i % 5 == 0 ? kSensitivePoint : values.point();
-          expected[i] = refApply(m, in.data()[i]);
-        }
-        detail::applyBatch(GetParam(), m, in.data(), out.data(), n, stream);
+                     << "n " << n << ", input at +" << in_offset << ", output at +" << out_offset);
+        std::copy(points.begin(), points.end(), in.data());
+        test::PointBuffer out(n, out_offset);
+        batch(m, in.data(), out.data(), n);
         expectBatchMatches(out.span(), expected);
-        // In place: each point is read before it is overwritten.
-        detail::applyBatch(GetParam(), m, in.data(), in.data(), n, stream);
-        expectBatchMatches(in.span(), expected);
+        if (::testing::Test::HasFatalFailure()) return;
       }
+      SCOPED_TRACE(::testing::Message() << "n " << n << ", in place at +" << in_offset);
+      batch(m, in.data(), in.data(), n);  // each point is read before it is overwritten
+      expectBatchMatches(in.span(), expected);
+      if (::testing::Test::HasFatalFailure()) return;
     }
   }
 }
 
+TEST_P(FastPathsPerIsa, ApplyBatchMatchesDefinition) {
+  for (const bool stream : {false, true}) {
+    SCOPED_TRACE(stream ? "streamed" : "cached");
+    expectApplyBatchMatches([&](const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) {
+      detail::applyBatch(GetParam(), m, in, out, n, stream);
+    });
+  }
+}
+
+// The same through the path chosen once for the process, and through the public function.
+TEST(FastPathsApplyBatch, DispatchedBatchMatchesDefinition) {
+  expectApplyBatchMatches([](const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) {
+    detail::applyBatch(m, in, out, n);
+  });
+  expectApplyBatchMatches([](const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) {
+    cpuPGLActionBatch(m, {in, n}, {out, n});
+  });
+}
+
 // Partly overlapping sequences give what the element-by-element loop gives, reads of points that
 // earlier steps wrote included.
-TEST_P(FastPathsPerIsa, ApplyBatchOverlapKeepsElementOrder) {
+// `batch` with its output shifted against its input, the input starting at every offset from a
+// cache line, against the element-by-element loop run on a copy of the same storage.
+void expectApplyBatchOverlapKeepsElementOrder(const ApplyBatch& batch) {
   test::Values values(2, 0);
   const PGL4 m = values.matrix();
   const struct {
     const char* name;
     std::ptrdiff_t out_shift;  // output start relative to the input, in doubles
-  } cases[] = {{"output one point ahead", 4},
-               {"output half a point ahead", 2},
-               {"output one point behind", -4},
-               {"output three points behind", -12}};
+  } cases[] = {{"output one point ahead", 4},       {"output half a point ahead", 2},
+               {"output a quarter point ahead", 1}, {"output one point behind", -4},
+               {"output half a point behind", -2},  {"output three points behind", -12}};
+  const std::size_t n = 37;
+  const std::size_t margin = 4;  // points before and after the input
   for (const auto& c : cases) {
-    for (const bool stream : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << c.name << (stream ? ", streamed" : ""));
-      const std::size_t n = 37;
-      std::vector<double> buffer(4 * n + 32), expected_buffer;
-      for (double& v : buffer)
-        v = values.next();
-      expected_buffer = buffer;
-      const auto at = [](std::vector<double>& b, std::ptrdiff_t shift) {
-        return reinterpret_cast<HomVec4*>(b.data() + 16 + shift);
+    for (const std::size_t offset : kOffsets) {
+      SCOPED_TRACE(::testing::Message() << c.name << ", input at +" << offset);
+      test::PointBuffer buffer(n + 2 * margin, offset), expected_buffer(n + 2 * margin, offset);
+      for (HomVec4& p : buffer.span())
+        p = values.point();
+      std::copy(buffer.span().begin(), buffer.span().end(), expected_buffer.data());
+      const auto at = [&](const test::PointBuffer& b, std::ptrdiff_t shift) {
+        return reinterpret_cast<HomVec4*>(reinterpret_cast<double*>(b.data() + margin) + shift);
       };
       for (std::size_t i = 0; i < n; ++i)
         at(expected_buffer, c.out_shift)[i] = refApply(m, at(expected_buffer, 0)[i]);
-      detail::applyBatch(GetParam(), m, at(buffer, 0), at(buffer, c.out_shift), n, stream);
-      for (std::size_t i = 0; i < buffer.size(); ++i)
-        ASSERT_TRUE(same(buffer[i], expected_buffer[i])) << "double " << i;
+      batch(m, at(buffer, 0), at(buffer, c.out_shift), n);
+      expectBatchMatches(buffer.span(), expected_buffer.span());
+      if (::testing::Test::HasFatalFailure()) return;
     }
   }
+}
+
+TEST_P(FastPathsPerIsa, ApplyBatchOverlapKeepsElementOrder) {
+  for (const bool stream : {false, true}) {
+    SCOPED_TRACE(stream ? "streamed" : "cached");
+    expectApplyBatchOverlapKeepsElementOrder(
+        [&](const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) {
+          detail::applyBatch(GetParam(), m, in, out, n, stream);
+        });
+  }
+}
+
+TEST(FastPathsApplyBatch, DispatchedOverlapKeepsElementOrder) {
+  expectApplyBatchOverlapKeepsElementOrder(
+      [](const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) {
+        cpuPGLActionBatch(m, {in, n}, {out, n});
+      });
 }
 
 // Above the streaming threshold, through the public function, with outputs aligned to 32 and to
@@ -180,7 +238,11 @@ TEST(FastPathsApplyBatch, LargeBatchThroughCpuPGLActionBatch) {
 // ------------------------------------------------------------------------------------------------
 // Fubini–Study distance batch
 
-TEST_P(FastPathsPerIsa, DistanceBatchMatchesDefinition) {
+// A distance batch, however it is dispatched: (positions, reference, out, n).
+using DistanceBatch = std::function<void(const HomVec4*, HomVec4, double*, std::size_t)>;
+
+// `batch` on every length, with positions at every offset from a cache line, against fsDistance.
+void expectDistanceBatchMatches(const DistanceBatch& batch) {
   test::Values values(4);
   const struct {
     const char* name;
@@ -197,8 +259,11 @@ TEST_P(FastPathsPerIsa, DistanceBatchMatchesDefinition) {
   };
   for (const auto& r : references) {
     for (const std::size_t n : kLengths) {
-      SCOPED_TRACE(::testing::Message() << r.name << " reference, n " << n);
-      std::vector<HomVec4> positions(n);
+      const std::size_t offset = kOffsets[n % std::size(kOffsets)];
+      SCOPED_TRACE(::testing::Message()
+                   << r.name << " reference, n " << n << ", positions at +" << offset);
+      test::PointBuffer position_buffer(n, offset);
+      const std::span<HomVec4> positions = position_buffer.span();
       for (std::size_t i = 0; i < n; ++i) {
         switch (i % 7) {
           case 0:  // the reference's antipode: a ratio that may round above 1
@@ -215,10 +280,37 @@ TEST_P(FastPathsPerIsa, DistanceBatchMatchesDefinition) {
         }
       }
       std::vector<double> out(n, -7.0);
-      detail::fsDistanceBatch(GetParam(), positions.data(), r.reference, out.data(), n);
+      batch(positions.data(), r.reference, out.data(), n);
       for (std::size_t i = 0; i < n; ++i) {
         ASSERT_TRUE(same(out[i], fsDistance(positions[i], r.reference)))
             << "position " << i << ": " << out[i];
+      }
+    }
+  }
+}
+
+TEST_P(FastPathsPerIsa, DistanceBatchMatchesDefinition) {
+  expectDistanceBatchMatches(
+      [&](const HomVec4* positions, HomVec4 reference, double* out, std::size_t n) {
+        detail::fsDistanceBatch(GetParam(), positions, reference, out, n);
+      });
+}
+
+// Every offset of every length, through the path chosen once for the process.
+TEST(FastPathsDistanceBatch, DispatchedBatchMatchesDefinition) {
+  for (const std::size_t offset : kOffsets) {
+    SCOPED_TRACE(::testing::Message() << "positions at +" << offset);
+    test::Values values(9);
+    for (const std::size_t n : kLengths) {
+      test::PointBuffer positions(n, offset);
+      for (HomVec4& p : positions.span())
+        p = values.point();
+      const HomVec4 reference = values.point();
+      std::vector<double> out(n);
+      cpuFSDistanceBatch(positions.span(), reference, out);
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_TRUE(same(out[i], fsDistance(positions.data()[i], reference)))
+            << "n " << n << ", position " << i;
       }
     }
   }

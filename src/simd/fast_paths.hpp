@@ -1,10 +1,14 @@
-// Vectorised run-time paths of the kernel's loops, one per instruction set, chosen when called.
+// The vectorised run-time paths of the kernel's loops, one per instruction set, behind one
+// interface: the kernel's inverse and the GPU module's CPU batches call these.
 //
 // Every path computes exactly what the scalar definitions compute, to the last bit: the vectors
 // run across independent elements (the rows of one product, the points of a batch), each lane
 // keeps its sum in the defined order, nothing is fused into a multiply-add, and the leading
 // addition of 0.0 stays where the definition has it. Only the payload and sign of a NaN result
 // may differ, which no order of operations fixes.
+//
+// Each operation comes twice: with an explicit instruction set (the tests run every path the CPU
+// has), and with the best one for this CPU, which is looked up once per process.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +24,7 @@ enum class Isa : std::uint8_t { sse2, avx2, avx512 };
 
 // Whether this CPU and operating system can run code for `isa`.
 bool isaSupported(Isa isa) noexcept;
-// The best instruction set for these paths on this CPU.
+// The best instruction set for these paths on this CPU, determined on the first call.
 Isa bestIsa() noexcept;
 const char* isaName(Isa isa) noexcept;
 
@@ -30,7 +34,9 @@ inline constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
 
 // out[i] = m.apply(in[i]) for i = 0, 1, …, n − 1 in that order, each point read before its result
 // is written: `out` may be `in` or overlap it in any way, with the plain loop's result. `stream`
-// selects non-temporal stores (used when `out` is 16-byte aligned).
+// selects non-temporal stores (used when `out` is 16-byte aligned). Any alignment of `in` and
+// `out` gives the same result; the stores are never wider than the alignment of `out` allows
+// without crossing a 32-byte boundary.
 void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n,
                 bool stream) noexcept;
 // The same with the best instruction set, streaming from kStreamBytes on unless in and out overlap.
@@ -46,5 +52,7 @@ void fsDistanceBatch(const HomVec4* positions, HomVec4 reference, double* out,
 
 // PGL4::inverse.
 PGL4 inverse(Isa isa, const PGL4& m, double delta, std::uint32_t max_iter) noexcept;
+// The same with the best instruction set.
+PGL4 inverse(const PGL4& m, double delta, std::uint32_t max_iter) noexcept;
 
 }  // namespace orv::detail

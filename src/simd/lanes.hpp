@@ -1,0 +1,78 @@
+// The lane types of ORV's vector code and the lane-wise operations that the GNU vector extension
+// leaves out, for the vector paths and the kernel's scalar definitions alike (`double` is the
+// one-lane case). Vector operands go by reference: a function that took or returned a 32-byte
+// vector by value would have a calling convention that depends on the instruction set.
+#pragma once
+
+#include <emmintrin.h>
+
+#include <cmath>
+#include <type_traits>
+
+#include "orv/kernel.hpp"
+#include "orv/numeric.hpp"
+
+namespace orv::detail {
+
+// Four f64 lanes: one AVX register. The two-lane F64x2 is declared with PGL4::apply in
+// orv/kernel.hpp.
+using F64x4 = double __attribute__((vector_size(32)));
+// Their bits, for the sign.
+using I64x2 = long long __attribute__((vector_size(16)));
+using I64x4 = long long __attribute__((vector_size(32)));
+
+template <class V>
+inline constexpr unsigned kLanes = sizeof(V) / sizeof(double);
+
+// out = √v in every lane (correctly rounded, as std::sqrt).
+inline void sqrtLanes(const double& v, double& out) noexcept { out = std::sqrt(v); }
+
+[[gnu::always_inline]] inline void sqrtLanes(const F64x2& v, F64x2& out) noexcept {
+  out = __builtin_bit_cast(F64x2, _mm_sqrt_pd(__builtin_bit_cast(__m128d, v)));
+}
+
+// Two halves: SSE2's square root serves every path, and the divider of the CPUs that have AVX is
+// no wider than two lanes anyway.
+[[gnu::always_inline]] inline void sqrtLanes(const F64x4& v, F64x4& out) noexcept {
+  F64x2 lo = __builtin_shufflevector(v, v, 0, 1);
+  F64x2 hi = __builtin_shufflevector(v, v, 2, 3);
+  sqrtLanes(lo, lo);
+  sqrtLanes(hi, hi);
+  out = __builtin_shufflevector(lo, hi, 0, 1, 2, 3);
+}
+
+// out = |v| in every lane: the sign bit cleared, as std::abs does (−0 becomes +0).
+inline void absLanes(const double& v, double& out) noexcept { out = std::abs(v); }
+
+template <class V>
+[[gnu::always_inline]] inline void absLanes(const V& v, V& out) noexcept {
+  using Bits = std::conditional_t<kLanes<V> == 2, I64x2, I64x4>;
+  const Bits sign = __builtin_bit_cast(Bits, -V{});  // −0 in every lane: the sign bits alone
+  const Bits magnitude = __builtin_bit_cast(Bits, v) & ~sign;
+  out = __builtin_bit_cast(V, magnitude);
+}
+
+// The coordinates of one point per lane.
+template <class V>
+struct PointLanes {
+  V x, y, z, w;
+};
+
+// The cosine whose arc cosine fsDistance returns, for the points `a` and the reference `b` of
+// norm `nb` ≥ NORM_FLOOR: |a·b|/(|a|·nb) with the documented sums, capped at 1 (a NaN ratio
+// included), and 1 where |a| < NORM_FLOOR, since the distance is then 0 = acos(1). The scalar
+// definition and every vector path compute it here.
+template <class V>
+[[gnu::always_inline]] inline void fsCosine(const PointLanes<V>& a, const HomVec4& b, double nb,
+                                            V& cos) noexcept {
+  V na;
+  sqrtLanes(((a.x * a.x + a.y * a.y) + a.z * a.z) + a.w * a.w, na);
+  V abs_dot;
+  absLanes(((a.x * b.x + a.y * b.y) + a.z * b.z) + a.w * b.w, abs_dot);
+  const V ratio = abs_dot / (na * nb);
+  const V one = V{} + 1.0;
+  const V capped = ratio < 1.0 ? ratio : one;
+  cos = na < NORM_FLOOR ? one : capped;
+}
+
+}  // namespace orv::detail
