@@ -16,3 +16,14 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/orv-config-version.cmake
   COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/orv-config.cmake ${PROJECT_BINARY_DIR}/orv-config-version.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/orv)
+
+# orv_webgpu, where the WebGPU runtime was found: a shared library that loads the runtime
+# (libwebgpu_wrapper.so, which has no SONAME) from its own folder through its runpath, so the
+# runtime is installed beside it.
+if(TARGET orv_webgpu)
+  install(TARGETS orv_webgpu
+          EXPORT orv-targets
+          LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(FILES ${WebGPURuntime_LIBRARY} DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()

@@ -211,8 +211,8 @@ constexpr std::string_view kDriverHint =
 
 std::string toString(WGPUStringView s) {
   if (s.data == nullptr) return {};
-  if (s.length == WGPU_STRLEN) return std::string(s.data);
-  return std::string(s.data, s.length);
+  if (s.length == WGPU_STRLEN) return {s.data};
+  return {s.data, s.length};
 }
 
 DeviceState::~DeviceState() {
@@ -257,7 +257,7 @@ Error DeviceState::explain(Error error) {
   return error;
 }
 
-void DeviceState::pushScopes() {
+void DeviceState::pushScopes() const {
   wgpuDevicePushErrorScope(device.get(), WGPUErrorFilter_Validation);
   wgpuDevicePushErrorScope(device.get(), WGPUErrorFilter_OutOfMemory);
   wgpuDevicePushErrorScope(device.get(), WGPUErrorFilter_Internal);

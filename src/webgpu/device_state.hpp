@@ -138,7 +138,7 @@ struct DeviceState {
   Status submit(CommandEncoder& encoder);
 
  private:
-  void pushScopes();
+  void pushScopes() const;
   Status popScopes(ErrorStep step, std::string_view what);
   Status mapRead(WGPUBuffer buffer, std::size_t size);
 };

@@ -28,7 +28,7 @@ struct RendererState {
   BindGroupLayout layout;
   RenderPipeline triangles;
   RenderPipeline lines;
-  Buffer uniforms;  // mvp at 0, eye at kEyeOffset
+  Buffer uniform_buffer;  // mvp at 0, eye at kEyeOffset
   BindGroup bind_group;
   Texture colour;
   TextureView colour_view;
@@ -125,7 +125,8 @@ Expected<RenderPipeline> RendererState::makePipeline(WGPUPipelineLayout pipeline
   });
 }
 
-Status RendererState::draw(const FrameUniforms& frame, std::span<const RenderVertex> triangle_list,
+Status RendererState::draw(const FrameUniforms& uniforms,
+                           std::span<const RenderVertex> triangle_list,
                            std::span<const RenderVertex> line_list, Image& out) {
   DeviceState& d = *device;
   if (triangle_list.size() % 3 != 0) {
@@ -150,8 +151,9 @@ Status RendererState::draw(const FrameUniforms& frame, std::span<const RenderVer
     vertices = std::move(*grown);
     vertex_capacity = size;
   }
-  wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), 0, &frame.mvp, sizeof(GpuPGL4));
-  wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), kEyeOffset, &frame.eye, sizeof(GpuHomVec4));
+  wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), 0, &uniforms.mvp, sizeof(GpuPGL4));
+  wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), kEyeOffset, &uniforms.eye,
+                       sizeof(GpuHomVec4));
   if (triangle_bytes > 0) {
     wgpuQueueWriteBuffer(d.queue.get(), vertices.get(), 0, triangle_list.data(), triangle_bytes);
   }
@@ -212,9 +214,9 @@ Status RendererState::draw(const FrameUniforms& frame, std::span<const RenderVer
   if (Status ok = d.readBack(readback.get(), std::size_t{padded_row} * height,
                              [&](const void* data) {
                                const auto* bytes = static_cast<const std::uint8_t*>(data);
-                               for (std::uint32_t y = 0; y < height; ++y) {
-                                 std::memcpy(out.rgba.data() + y * row, bytes + y * padded_row,
-                                             row);
+                               for (std::size_t y = 0; y < height; ++y) {
+                                 std::memcpy(out.rgba.data() + y * row,
+                                             bytes + y * std::size_t{padded_row}, row);
                                }
                              });
       !ok) {
@@ -308,14 +310,14 @@ Expected<Renderer> Renderer::create(Device& device, std::uint32_t width, std::ui
   Expected<Buffer> uniforms = d.createBuffer(
       "frame uniforms", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, kEyeOffset + 256);
   if (!uniforms) return uniforms.error();
-  state->uniforms = std::move(*uniforms);
+  state->uniform_buffer = std::move(*uniforms);
   std::array<WGPUBindGroupEntry, 2> bindings{};
   bindings[0].binding = 0;
-  bindings[0].buffer = state->uniforms.get();
+  bindings[0].buffer = state->uniform_buffer.get();
   bindings[0].offset = 0;
   bindings[0].size = sizeof(GpuPGL4);
   bindings[1].binding = 1;
-  bindings[1].buffer = state->uniforms.get();
+  bindings[1].buffer = state->uniform_buffer.get();
   bindings[1].offset = kEyeOffset;
   bindings[1].size = sizeof(GpuHomVec4);
   WGPUBindGroupDescriptor bind_group_descriptor{};

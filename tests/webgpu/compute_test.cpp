@@ -107,7 +107,8 @@ double acosError(double theta) {
 using State = std::array<double, 8>;
 
 State widenState(const GpuGeodesicState& s) {
-  return {s.qx, s.qy, s.qz, s.qw, s.vx, s.vy, s.vz, s.vw};
+  const auto d = [](float x) { return static_cast<double>(x); };
+  return {d(s.qx), d(s.qy), d(s.qz), d(s.qw), d(s.vx), d(s.vy), d(s.vz), d(s.vw)};
 }
 
 State rhs(const State& s) {
@@ -366,8 +367,8 @@ TEST_P(KernelLengths, IdempotentNewtonStepAgreesWithAnF64Step) {
 TEST_F(DeviceTest, NewtonStepLeavesATrailingPartialMatrixAlone) {
   Expected<ComputeKernels> kernels = ComputeKernels::create(dev());
   ASSERT_TRUE(kernels) << kernels.error().describe();
-  for (const std::size_t trailing : {1, 7, 15}) {
-    for (const std::size_t complete : {0, 1, 37}) {
+  for (const std::size_t trailing : {1u, 7u, 15u}) {
+    for (const std::size_t complete : {0u, 1u, 37u}) {
       std::vector<float> before = newtonMatrices(complete, 3);
       for (std::size_t i = 0; i < trailing; ++i)
         before.push_back(0.25f + static_cast<float>(i));
@@ -386,7 +387,7 @@ TEST_F(DeviceTest, BuffersAreReusedAcrossShrinkingAndGrowingBatches) {
   const GpuHomVec4 reference{0.0f, 0.6f, 0.0f, 0.8f};
   const GpuPGL4 m = randomTransform(99);
   std::size_t round = 0;
-  for (const std::size_t n : {65, 1, 20000, 63, 0, 64, 20001}) {
+  for (const std::size_t n : {65u, 1u, 20000u, 63u, 0u, 64u, 20001u}) {
     const Points points = randomPoints(n, 1000 + round++);
     std::vector<float> distances(n);
     ASSERT_TRUE(kernels->fsDistanceBatch(points.gpu, reference, distances));
