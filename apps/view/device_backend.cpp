@@ -6,6 +6,8 @@ namespace {
 
 std::string describe(const webgpu::Error& e) { return "device " + e.describe(); }
 
+double widen(float x) noexcept { return static_cast<double>(x); }
+
 }  // namespace
 
 std::optional<std::string> DeviceBatches::pglAction(const PGL4& m, std::span<const HomVec4> in,
@@ -19,7 +21,7 @@ std::optional<std::string> DeviceBatches::pglAction(const PGL4& m, std::span<con
   const std::size_t n = std::min(in.size(), out.size());
   for (std::size_t i = 0; i < n; ++i) {
     const GpuHomVec4& r = results_[i];
-    out[i] = {r.x, r.y, r.z, r.w};
+    out[i] = {widen(r.x), widen(r.y), widen(r.z), widen(r.w)};
   }
   return std::nullopt;
 }
@@ -36,7 +38,7 @@ std::optional<std::string> DeviceBatches::fsDistance(std::span<const HomVec4> in
   }
   const std::size_t n = std::min(in.size(), out.size());
   for (std::size_t i = 0; i < n; ++i)
-    out[i] = distances_[i];
+    out[i] = widen(distances_[i]);
   return std::nullopt;
 }
 

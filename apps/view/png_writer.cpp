@@ -104,7 +104,7 @@ png_voidp allocateCallback(png_structp png, png_alloc_size_t size) {
 void freeCallback(png_structp, png_voidp) {}
 
 [[noreturn]] void errorCallback(png_structp png, png_const_charp message) {
-  Arena* arena = static_cast<Arena*>(png_get_error_ptr(png));
+  auto* arena = static_cast<Arena*>(png_get_error_ptr(png));
   std::snprintf(arena->message.data(), arena->message.size(), "%s", message);
   png_longjmp(png, 1);
 }
@@ -112,7 +112,7 @@ void freeCallback(png_structp, png_voidp) {}
 void warningCallback(png_structp, png_const_charp) {}
 
 void writeCallback(png_structp png, png_bytep data, png_size_t size) {
-  Arena* arena = static_cast<Arena*>(png_get_io_ptr(png));
+  auto* arena = static_cast<Arena*>(png_get_io_ptr(png));
   if (!arena->append(data, size)) png_error(png, "out of memory for the encoded file");
 }
 
@@ -135,7 +135,7 @@ bool encodeInto(Arena* arena, const ImageView* image) {
     std::snprintf(arena->message.data(), arena->message.size(), "out of memory");
     return false;
   }
-  // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors only by longjmp
+  // libpng reports errors only by longjmp back here.
   if (setjmp(png_jmpbuf(png)) != 0) {
     png_destroy_write_struct(&png, &info);
     return false;

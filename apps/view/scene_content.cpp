@@ -43,10 +43,17 @@ std::array<double, 4> randomUnit(SplitMix64& rng) noexcept {
   }
 }
 
+double widen(float x) noexcept { return static_cast<double>(x); }
+
+// The position of a state, widened to f64.
+HomVec4 positionOf(const GpuGeodesicState& s) noexcept {
+  return {widen(s.qx), widen(s.qy), widen(s.qz), widen(s.qw)};
+}
+
 // Puts q back on S³ and v back in its tangent space with length `speed`, in f64.
 GpuGeodesicState projectState(const GpuGeodesicState& s, double speed) noexcept {
-  std::array<double, 4> q{s.qx, s.qy, s.qz, s.qw};
-  std::array<double, 4> v{s.vx, s.vy, s.vz, s.vw};
+  std::array<double, 4> q{widen(s.qx), widen(s.qy), widen(s.qz), widen(s.qw)};
+  std::array<double, 4> v{widen(s.vx), widen(s.vy), widen(s.vz), widen(s.vw)};
   const double qn = std::sqrt(dot4(q, q));
   if (!(qn > 0.0) || !std::isfinite(qn)) return s;
   for (double& x : q)
@@ -175,7 +182,7 @@ DefaultScene::DefaultScene() {
   next_.resize(PARTICLES);
   distances_.resize(PARTICLES);
   for (const GpuGeodesicState& s : states_) {
-    list_.positions.push_back({s.qx, s.qy, s.qz, s.qw});
+    list_.positions.push_back(positionOf(s));
     list_.colours.push_back(distanceColour(0.0));
   }
 }
@@ -186,8 +193,7 @@ std::optional<std::string> DefaultScene::advance(Batches& batches, float dt, Hom
       std::span(list_.positions).subspan(POLYTOPE_POINTS, states_.size());
   for (std::size_t i = 0; i < states_.size(); ++i) {
     states_[i] = projectState(next_[i], static_cast<double>(speeds_[i]));
-    const GpuGeodesicState& s = states_[i];
-    particles[i] = {s.qx, s.qy, s.qz, s.qw};
+    particles[i] = positionOf(states_[i]);
   }
   if (auto bad = batches.fsDistance(particles, eye, distances_)) return bad;
   for (std::size_t i = 0; i < states_.size(); ++i)
