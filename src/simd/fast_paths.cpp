@@ -172,8 +172,9 @@ template <class V>
 }
 
 template <class V>
-[[gnu::always_inline]] inline void cosines(const HomVec4* positions, const HomVec4& b, double nb,
-                                           double* cos, std::size_t n) noexcept {
+[[gnu::always_inline]] inline void cosinesBody(const HomVec4* positions, const HomVec4& reference,
+                                               double nb, double* cos, std::size_t n) noexcept {
+  const HomVec4 b = reference;  // a copy, which the stores to cos cannot change
   std::size_t i = 0;
   for (; i + kLanes<V> <= n; i += kLanes<V>) {
     PointLanes<V> a;
@@ -188,10 +189,10 @@ template <class V>
   }
 }
 
-template <class V>
-[[gnu::always_inline]] inline void fsDistanceBatchBody(const HomVec4* positions,
-                                                       const HomVec4& reference, double* out,
-                                                       std::size_t n) noexcept {
+// The arc cosines of a batch's cosines, `cosines` computing a block of them at a time.
+template <class Cosines>
+void fsDistanceBlocks(const HomVec4* positions, const HomVec4& reference, double* out,
+                      std::size_t n, Cosines cosines) noexcept {
   const double nb = reference.norm();
   if (nb < NORM_FLOOR) {
     std::fill_n(out, n, 0.0);
@@ -200,7 +201,7 @@ template <class V>
   double cos[kCosineBlock];
   for (std::size_t i = 0; i < n; i += kCosineBlock) {
     const std::size_t count = std::min(kCosineBlock, n - i);
-    cosines<V>(positions + i, reference, nb, cos, count);
+    cosines(positions + i, reference, nb, cos, count);
     // The arc cosines take long enough for the hardware to stop fetching ahead: meanwhile, ask
     // for the positions two blocks on (the last one past the end; no branch either).
     const std::size_t ahead = i + 2 * kCosineBlock;
@@ -323,31 +324,31 @@ template <class V>
 // The paths of each instruction set: the bodies above compiled for it, and their table.
 
 using ApplyBatchFn = void(const PGL4&, const HomVec4*, HomVec4*, std::size_t, bool) noexcept;
-using DistanceBatchFn = void(const HomVec4*, const HomVec4&, double*, std::size_t) noexcept;
+using CosinesFn = void(const HomVec4*, const HomVec4&, double, double*, std::size_t) noexcept;
 using InverseFn = PGL4(const PGL4&, double, std::uint32_t) noexcept;
 
 struct Paths {
   ApplyBatchFn* apply_batch;
-  DistanceBatchFn* fs_distance_batch;
+  CosinesFn* cosines;
   InverseFn* inverse;
 };
 
 // The functions of one instruction set: TARGET is its target attribute (empty for the baseline),
 // which no template can take as a parameter.
 // NOLINTBEGIN(bugprone-macro-parentheses): TARGET is an attribute, not an expression
-#define ORV_PATHS(TARGET, V, SUFFIX)                                                            \
-  TARGET void applyBatch##SUFFIX(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n, \
-                                 bool stream) noexcept {                                        \
-    applyBatchBody<V>(m, in, out, n, stream);                                                   \
-  }                                                                                             \
-  TARGET void fsDistanceBatch##SUFFIX(const HomVec4* positions, const HomVec4& reference,       \
-                                      double* out, std::size_t n) noexcept {                    \
-    fsDistanceBatchBody<V>(positions, reference, out, n);                                       \
-  }                                                                                             \
-  TARGET PGL4 inverse##SUFFIX(const PGL4& m, double delta, std::uint32_t max_iter) noexcept {   \
-    return inverseBody<V>(m, delta, max_iter);                                                  \
-  }                                                                                             \
-  constexpr Paths kPaths##SUFFIX{applyBatch##SUFFIX, fsDistanceBatch##SUFFIX, inverse##SUFFIX};
+#define ORV_PATHS(TARGET, V, SUFFIX)                                                              \
+  TARGET void applyBatch##SUFFIX(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n,   \
+                                 bool stream) noexcept {                                          \
+    applyBatchBody<V>(m, in, out, n, stream);                                                     \
+  }                                                                                               \
+  TARGET void cosines##SUFFIX(const HomVec4* positions, const HomVec4& b, double nb, double* cos, \
+                              std::size_t n) noexcept {                                           \
+    cosinesBody<V>(positions, b, nb, cos, n);                                                     \
+  }                                                                                               \
+  TARGET PGL4 inverse##SUFFIX(const PGL4& m, double delta, std::uint32_t max_iter) noexcept {     \
+    return inverseBody<V>(m, delta, max_iter);                                                    \
+  }                                                                                               \
+  constexpr Paths kPaths##SUFFIX{applyBatch##SUFFIX, cosines##SUFFIX, inverse##SUFFIX};
 
 ORV_PATHS(, F64x2, Sse2)
 ORV_PATHS([[gnu::target("avx2")]], F64x4, Avx2)
@@ -407,7 +408,7 @@ void applyBatch(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) n
 
 void fsDistanceBatch(Isa isa, const HomVec4* positions, HomVec4 reference, double* out,
                      std::size_t n) noexcept {
-  paths(isa).fs_distance_batch(positions, reference, out, n);
+  fsDistanceBlocks(positions, reference, out, n, paths(isa).cosines);
 }
 
 void fsDistanceBatch(const HomVec4* positions, HomVec4 reference, double* out,

@@ -4,7 +4,7 @@
 // vector by value would have a calling convention that depends on the instruction set.
 #pragma once
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include <cmath>
 #include <type_traits>
@@ -31,14 +31,23 @@ inline void sqrtLanes(const double& v, double& out) noexcept { out = std::sqrt(v
   out = __builtin_bit_cast(F64x2, _mm_sqrt_pd(__builtin_bit_cast(__m128d, v)));
 }
 
-// Two halves: SSE2's square root serves every path, and the divider of the CPUs that have AVX is
-// no wider than two lanes anyway.
-[[gnu::always_inline]] inline void sqrtLanes(const F64x4& v, F64x4& out) noexcept {
-  F64x2 lo = __builtin_shufflevector(v, v, 0, 1);
-  F64x2 hi = __builtin_shufflevector(v, v, 2, 3);
-  sqrtLanes(lo, lo);
-  sqrtLanes(hi, hi);
-  out = __builtin_shufflevector(lo, hi, 0, 1, 2, 3);
+[[gnu::target("avx")]] inline void sqrtLanes(const F64x4& v, F64x4& out) noexcept {
+  out = __builtin_bit_cast(F64x4, _mm256_sqrt_pd(__builtin_bit_cast(__m256d, v)));
+}
+
+// out = a < b ? a : b in every lane, so b where either is NaN (the rule of x86's min instructions).
+inline void minLanes(const double& a, const double& b, double& out) noexcept {
+  out = a < b ? a : b;
+}
+
+[[gnu::always_inline]] inline void minLanes(const F64x2& a, const F64x2& b, F64x2& out) noexcept {
+  out = __builtin_bit_cast(
+      F64x2, _mm_min_pd(__builtin_bit_cast(__m128d, a), __builtin_bit_cast(__m128d, b)));
+}
+
+[[gnu::target("avx")]] inline void minLanes(const F64x4& a, const F64x4& b, F64x4& out) noexcept {
+  out = __builtin_bit_cast(
+      F64x4, _mm256_min_pd(__builtin_bit_cast(__m256d, a), __builtin_bit_cast(__m256d, b)));
 }
 
 // out = |v| in every lane: the sign bit cleared, as std::abs does (−0 becomes +0).
@@ -69,9 +78,9 @@ template <class V>
   sqrtLanes(((a.x * a.x + a.y * a.y) + a.z * a.z) + a.w * a.w, na);
   V abs_dot;
   absLanes(((a.x * b.x + a.y * b.y) + a.z * b.z) + a.w * b.w, abs_dot);
-  const V ratio = abs_dot / (na * nb);
   const V one = V{} + 1.0;
-  const V capped = ratio < 1.0 ? ratio : one;
+  V capped;
+  minLanes(abs_dot / (na * nb), one, capped);
   cos = na < NORM_FLOOR ? one : capped;
 }
 
