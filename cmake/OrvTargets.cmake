@@ -38,12 +38,14 @@ function(orv_add_library name alias)
   target_link_libraries(${name} PUBLIC orv_fp ${ARG_DEPS} PRIVATE $<BUILD_INTERFACE:orv_warnings>)
 endfunction()
 
-# orv_add_checks(<module> SOURCES ... [DEPS ...])
-# The self-checks of one module, kept out of the installed library.
+# orv_add_checks(<module> HEADER <header> [DEPS ...])
+# The self-checks of one module: <module>_checks, an INTERFACE target for the header beside the
+# module's sources that holds the checks and their table. Internal: never installed, and the header
+# is reachable only by linking the target (its folder is the include root, not src/).
 function(orv_add_checks module)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
-  add_library(${module}_checks STATIC ${ARG_SOURCES})
-  target_include_directories(${module}_checks PUBLIC ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${module}_checks PUBLIC ${module} orv_check ${ARG_DEPS}
-                        PRIVATE orv_warnings)
+  cmake_parse_arguments(ARG "" "HEADER" "DEPS" ${ARGN})
+  add_library(${module}_checks INTERFACE)
+  target_sources(${module}_checks INTERFACE FILE_SET HEADERS BASE_DIRS ${CMAKE_CURRENT_SOURCE_DIR}
+                 FILES ${ARG_HEADER})
+  target_link_libraries(${module}_checks INTERFACE ${module} orv_check ${ARG_DEPS})
 endfunction()

@@ -13,14 +13,20 @@
 #include <span>
 #include <vector>
 
-#include "orv/check.hpp"
-#include "server.hpp"
+#include "byte_channel.hpp"
+#include "check.hpp"
+#include "protocol.hpp"
+#include "server_mode.hpp"
 
 namespace {
 
 using orv::check::Result;
 using orv::runner::ServerEnd;
 using orv::runner::ServerResult;
+using orv::runner::protocol::PeerTag;
+using orv::runner::protocol::RunnerTag;
+
+constexpr std::uint32_t tagOf(auto tag) { return static_cast<std::uint32_t>(tag); }
 
 Result passes() { return orv::check::success; }
 Result fails() { return orv::check::expect(false); }
@@ -68,7 +74,7 @@ std::vector<std::uint8_t> expectedMetadata() {
     strings.push_back(0);
   }
   std::vector<std::uint8_t> message;
-  putU32(message, 3);
+  putU32(message, tagOf(RunnerTag::test_metadata));
   putU32(message, static_cast<std::uint32_t>(8 + 8 * registry.size() + strings.size()));
   putU32(message, static_cast<std::uint32_t>(strings.size()));
   putU32(message, static_cast<std::uint32_t>(registry.size()));
@@ -98,16 +104,18 @@ Prediction predict(std::span<const std::uint8_t> input) {
     const std::uint32_t tag = getU32(&input[at]);
     const std::uint32_t len = getU32(&input[at + 4]);
     at += 8;
-    if (tag == 0) return p.result = {ServerEnd::exit_requested}, p;
-    if (tag != 4 && tag != 5) return p.result = {ServerEnd::unsupported_message, tag}, p;
-    if (tag == 5 && len < 4) return p.result = {ServerEnd::short_run_test, len}, p;
+    const bool query = tag == tagOf(PeerTag::query_test_metadata);
+    const bool run_test = tag == tagOf(PeerTag::run_test);
+    if (tag == tagOf(PeerTag::exit)) return p.result = {ServerEnd::exit_requested}, p;
+    if (!query && !run_test) return p.result = {ServerEnd::unsupported_message, tag}, p;
+    if (run_test && len < 4) return p.result = {ServerEnd::short_run_test, len}, p;
     if (input.size() - at < len) return p.result = {ServerEnd::truncated_message}, p;
-    if (tag == 4) {
+    if (query) {
       p.replies.insert(p.replies.end(), metadata.begin(), metadata.end());
     } else {
       const std::uint32_t index = getU32(&input[at]);
       if (index >= registry.size()) return p.result = {ServerEnd::index_out_of_range, index}, p;
-      putU32(p.replies, 4);
+      putU32(p.replies, tagOf(RunnerTag::test_results));
       putU32(p.replies, 8);
       putU32(p.replies, index);
       putU32(p.replies, expected_flags[index]);

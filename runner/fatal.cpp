@@ -1,5 +1,7 @@
 // Fatal stops and the fault handlers. The handlers run on an alternate signal stack and use only
 // async-signal-safe calls (write, backtrace_symbols_fd, abort).
+#include "fatal.hpp"
+
 #include <execinfo.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -10,8 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "check.hpp"
 #include "progress.hpp"
-#include "runner.hpp"
 
 namespace orv::runner {
 namespace {

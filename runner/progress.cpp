@@ -6,7 +6,7 @@
 #include <atomic>
 #include <chrono>
 
-#include "orv/check.hpp"
+#include "check.hpp"
 
 namespace orv::runner {
 namespace {

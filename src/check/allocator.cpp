@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "orv/check.hpp"
+#include "check.hpp"
 
 namespace orv::check {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "orv/check.hpp"
+#include "check.hpp"
 
 namespace orv::check {
 namespace {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "orv/check.hpp"
+#include "check.hpp"
 
 namespace orv::check {
 namespace {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "gpu/gpu_checks.hpp"
+#include "gpu_checks.hpp"
 #include "orv/gpu.hpp"
 
 namespace orv {
@@ -377,10 +377,6 @@ TEST(WgslModule, HoldsTheComputeEntryPointsButNotTheVertexShader) {
 // Self-checks
 
 TEST(GpuSelfChecks, AllPassInRegistrationOrder) {
-  ASSERT_EQ(gpu_checks::checks.size(), 13u);
-  EXPECT_EQ(gpu_checks::checks.front().name, "orv_gpu.test.GPU: WGSL shaders are non-empty");
-  EXPECT_EQ(gpu_checks::checks[7].name, "orv_gpu.test.GPU: CPU equivalent FS distance batch");
-  EXPECT_EQ(gpu_checks::checks.back().name, "orv_gpu.test.GPU: MVP alignment");
   for (const check::TestFn& fn : gpu_checks::checks) {
     SCOPED_TRACE(fn.name);
     EXPECT_TRUE(fn.name.starts_with("orv_gpu.test.GPU: "));

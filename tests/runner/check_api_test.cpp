@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "orv/check.hpp"
+#include "check.hpp"
 
 namespace {
 

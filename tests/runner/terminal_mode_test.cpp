@@ -7,22 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "registry.hpp"
-#include "support/subprocess.hpp"
+#include "child_process.hpp"
+#include "test_functions.hpp"
 
 namespace {
 
-using orv::test::ProcessOptions;
-using orv::test::ProcessResult;
-using orv::test::runProcess;
+using orv::peer::Completed;
+using orv::peer::runToCompletion;
+using orv::peer::Stderr;
 
 const std::string selfcheck = ORV_SELFCHECK_PATH;
 const std::string fixture = ORV_FIXTURE_RUNNER_PATH;
 
-ProcessResult runFixture(const std::string& checks, bool on_terminal = false,
-                         std::vector<std::string> args = {}) {
+// The fixture runner with `checks` registered, standard error on a pipe or on a terminal.
+Completed runFixture(const std::string& checks, Stderr stderr_to = Stderr::captured,
+                     std::vector<std::string> args = {}) {
   args.insert(args.begin(), fixture);
-  return runProcess(args, {{"ORV_FIXTURE_CHECKS=" + checks}, on_terminal});
+  return runToCompletion(args, {{"ORV_FIXTURE_CHECKS=" + checks}, stderr_to});
 }
 
 // Leaves out the progress display's drawings: each starts with "\r\x1b[K" and runs to the next
@@ -41,7 +42,7 @@ std::string normalised(const std::string& text) {
 }
 
 TEST(TerminalMode, RealRegistryOnAPipe) {
-  const ProcessResult r = runProcess({selfcheck});
+  const Completed r = runToCompletion({selfcheck});
   std::string expected;
   const std::size_t n = orv::runner::test_functions.size();
   for (std::size_t i = 0; i < n; ++i) {
@@ -55,7 +56,7 @@ TEST(TerminalMode, RealRegistryOnAPipe) {
 }
 
 TEST(TerminalMode, RealRegistryOnATerminalShowsOnlyTheSummary) {
-  const ProcessResult r = runProcess({selfcheck}, {{}, true});
+  const Completed r = runToCompletion({selfcheck}, {{}, Stderr::terminal});
   EXPECT_EQ(withoutProgress(r.err),
             "All " + std::to_string(orv::runner::test_functions.size()) + " tests passed.\n");
   EXPECT_EQ(r.out, "");
@@ -124,14 +125,14 @@ TEST(TerminalMode, OutcomesOnAPipeAndOnATerminal) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.checks);
-    const ProcessResult pipe = runFixture(c.checks);
+    const Completed pipe = runFixture(c.checks);
     std::string expected_pipe = c.pipe;
     if (std::string(c.checks) == "pass,pass") expected_pipe += "All 2 tests passed.\n";
     EXPECT_EQ(normalised(pipe.err), expected_pipe);
     EXPECT_EQ(pipe.out, "");
     EXPECT_EQ(pipe.exit_code, c.status);
 
-    const ProcessResult tty = runFixture(c.checks, true);
+    const Completed tty = runFixture(c.checks, Stderr::terminal);
     std::string expected_tty = c.terminal;
     if (std::string(c.checks) == "pass,pass") expected_tty += "All 2 tests passed.\n";
     EXPECT_EQ(normalised(withoutProgress(tty.err)), expected_tty);
@@ -149,7 +150,7 @@ TEST(CommandLine, AnythingButListenIsAFatalStop) {
                              "-",        "--LISTEN=-", " --listen=-", "x"};
   for (const char* argument : arguments) {
     SCOPED_TRACE(argument);
-    const ProcessResult r = runFixture("pass", false, {argument});
+    const Completed r = runFixture("pass", Stderr::captured, {argument});
     EXPECT_EQ(r.signal, SIGABRT);
     EXPECT_TRUE(std::regex_search(
         r.err, std::regex("^thread [0-9]+ panic: unrecognized command line argument\n")))
@@ -157,7 +158,7 @@ TEST(CommandLine, AnythingButListenIsAFatalStop) {
     EXPECT_EQ(r.out, "");
   }
   // The bad argument is refused even after a good one.
-  const ProcessResult r = runFixture("pass", false, {"--listen=-", "--verbose"});
+  const Completed r = runFixture("pass", Stderr::captured, {"--listen=-", "--verbose"});
   EXPECT_EQ(r.signal, SIGABRT);
   EXPECT_NE(r.err.find("panic: unrecognized command line argument\n"), std::string::npos);
 }
@@ -166,10 +167,10 @@ TEST(CommandLine, ArgumentVectorMustFitFourKilobytes) {
   // Every argument counts with its terminating zero byte, the program path included.
   const std::size_t path_bytes = fixture.size() + 1;
   const std::string fits(4096 - path_bytes - 1, 'a');
-  const ProcessResult at_limit = runFixture("pass", false, {fits});
+  const Completed at_limit = runFixture("pass", Stderr::captured, {fits});
   EXPECT_NE(at_limit.err.find("panic: unrecognized command line argument\n"), std::string::npos);
 
-  const ProcessResult over = runFixture("pass", false, {fits + "a"});
+  const Completed over = runFixture("pass", Stderr::captured, {fits + "a"});
   EXPECT_EQ(over.signal, SIGABRT);
   EXPECT_NE(over.err.find("panic: unable to parse command line args\n"), std::string::npos)
       << over.err;
@@ -185,8 +186,7 @@ TEST(FaultHandler, UnmappedAddressAndStackOverflowEndBySigabrt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fault);
-    const ProcessResult r =
-        runProcess({fixture}, {{std::string("ORV_FIXTURE_FAULT=") + c.fault}, false});
+    const Completed r = runToCompletion({fixture}, {{std::string("ORV_FIXTURE_FAULT=") + c.fault}});
     EXPECT_EQ(r.signal, SIGABRT);
     EXPECT_TRUE(std::regex_search(r.err, std::regex(c.first_line))) << r.err;
     EXPECT_TRUE(startsWith(r.err.substr(r.err.find('\n') + 1), "/") ||
@@ -196,7 +196,7 @@ TEST(FaultHandler, UnmappedAddressAndStackOverflowEndBySigabrt) {
 }
 
 TEST(FaultHandler, ReportStartsItsOwnLineAfterAProgressDrawing) {
-  const ProcessResult r = runFixture("crash", true);
+  const Completed r = runFixture("crash", Stderr::terminal);
   EXPECT_EQ(r.signal, SIGABRT);
   ASSERT_NE(r.err.find("\r\x1b[KTest [0/1] fixture.test.crashes after a while"), std::string::npos)
       << "the display drew while the check ran";

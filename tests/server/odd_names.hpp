@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "orv/check.hpp"
+#include "check.hpp"
 
 namespace orv::odd_names {
 

@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "command_line.hpp"
+#include "fatal.hpp"
+#include "modes.hpp"
 #include "odd_names.hpp"
-#include "runner.hpp"
 
 int main(int argc, char** argv) {
   orv::runner::installFaultHandlers();
@@ -13,5 +15,5 @@ int main(int argc, char** argv) {
   if (std::getenv("ORV_ODD_NAMES_NEWLINE") != nullptr) {
     registry.push_back({"odd.test.line\nend", &orv::odd_names::passes});
   }
-  return orv::runner::main(registry, argc, argv);
+  return orv::runner::runMode(orv::runner::parseCommandLine(argc, argv), registry);
 }

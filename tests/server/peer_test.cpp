@@ -1,7 +1,6 @@
 // orv-peer and the discovery of self-checks as CTest tests.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,31 +9,16 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "registry.hpp"
 #include "server/odd_names.hpp"
+#include "test_functions.hpp"
 
 namespace {
 
-using orv::peer::ChildProcess;
+using orv::peer::Completed;
 
-struct Finished {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-Finished runToEnd(const std::vector<std::string>& argv, std::vector<std::string> env = {}) {
-  ChildProcess child(argv, {.env = std::move(env), .capture_stderr = true});
-  child.closeInput();
-  Finished result;
-  result.status = child.wait().value_or(-1);
-  const auto& out = child.pendingOutput();
-  result.out.assign(reinterpret_cast<const char*>(out.data()), out.size());
-  result.err = child.errorOutput();
-  return result;
+Completed runToEnd(const std::vector<std::string>& argv, std::vector<std::string> env = {}) {
+  return orv::peer::runToCompletion(argv, {.env = std::move(env)});
 }
-
-int exitCode(const Finished& r) { return WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1; }
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> out;
@@ -110,8 +94,8 @@ struct ScratchDirectory {
 const std::string fixtures = "ORV_FIXTURE_CHECKS=pass,approx,skip,leak,logerr,logwarn,alloc";
 
 TEST(Peer, ListsTheChecksOneALine) {
-  const Finished listed = runToEnd({ORV_PEER, ORV_FIXTURE_RUNNER, "--list"}, {fixtures});
-  EXPECT_EQ(exitCode(listed), 0) << listed.err;
+  const Completed listed = runToEnd({ORV_PEER, ORV_FIXTURE_RUNNER, "--list"}, {fixtures});
+  EXPECT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_EQ(listed.out,
             "fixture.test.passes\n"
             "fixture.test.fails an approximate comparison\n"
@@ -142,8 +126,8 @@ TEST(Peer, RunReportsTheOutcomeInItsExitStatus) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Finished r = runToEnd({ORV_PEER, ORV_FIXTURE_RUNNER, "--run", c.name}, {fixtures});
-    EXPECT_EQ(exitCode(r), c.code) << r.err;
+    const Completed r = runToEnd({ORV_PEER, ORV_FIXTURE_RUNNER, "--run", c.name}, {fixtures});
+    EXPECT_EQ(r.exit_code, c.code) << r.err;
     EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;
     EXPECT_EQ(r.out, "");
   }
@@ -162,27 +146,27 @@ TEST(Peer, TroubleIsStatusTwo) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Finished r = runToEnd(c.argv);
-    EXPECT_EQ(exitCode(r), 2);
+    const Completed r = runToEnd(c.argv);
+    EXPECT_EQ(r.exit_code, 2);
     EXPECT_NE(r.err.find(c.diagnostic), std::string::npos) << r.err;
   }
 }
 
 TEST(Peer, OddNamesSurviveListingAndRunning) {
-  const Finished listed = runToEnd({ORV_PEER, ORV_ODD_NAMES_RUNNER, "--list"});
-  ASSERT_EQ(exitCode(listed), 0) << listed.err;
+  const Completed listed = runToEnd({ORV_PEER, ORV_ODD_NAMES_RUNNER, "--list"});
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_EQ(lines(listed.out), namesOf(orv::odd_names::checks));
   for (const auto& test : orv::odd_names::checks) {
     SCOPED_TRACE(std::string(test.name));
-    const Finished r = runToEnd({ORV_PEER, ORV_ODD_NAMES_RUNNER, "--run", std::string(test.name)});
-    EXPECT_EQ(exitCode(r), test.name == "odd.test.skipped" ? 77 : 0) << r.err;
+    const Completed r = runToEnd({ORV_PEER, ORV_ODD_NAMES_RUNNER, "--run", std::string(test.name)});
+    EXPECT_EQ(r.exit_code, test.name == "odd.test.skipped" ? 77 : 0) << r.err;
   }
 }
 
 TEST(Peer, ListingRefusesANameWithALineEnd) {
-  const Finished r =
+  const Completed r =
       runToEnd({ORV_PEER, ORV_ODD_NAMES_RUNNER, "--list"}, {"ORV_ODD_NAMES_NEWLINE=1"});
-  EXPECT_EQ(exitCode(r), 2);
+  EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("holds a line end"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "");
 }
@@ -191,21 +175,21 @@ TEST(SelfCheckDiscovery, OddNamesBecomeCTestTestsByName) {
   const ScratchDirectory scratch;
   const std::filesystem::path& dir = scratch.path;
   const std::filesystem::path tests = dir / "tests.cmake";
-  const Finished generated =
+  const Completed generated =
       runToEnd({ORV_CMAKE, "-D", std::string("PEER=") + ORV_PEER, "-D",
                 std::string("EXECUTABLE=") + ORV_ODD_NAMES_RUNNER, "-D", "LABELS=selfcheck", "-D",
                 "OUTPUT=" + tests.string(), "-P", ORV_ADD_TESTS_SCRIPT});
-  ASSERT_EQ(exitCode(generated), 0) << generated.err;
+  ASSERT_EQ(generated.exit_code, 0) << generated.err;
   std::ofstream(dir / "CTestTestfile.cmake") << "include(tests.cmake)\n";
 
   const std::vector<std::string> expected = namesOf(orv::odd_names::checks);
-  const Finished listed = runToEnd({ORV_CTEST, "--test-dir", dir.string(), "-N", "-L", "^odd$"});
+  const Completed listed = runToEnd({ORV_CTEST, "--test-dir", dir.string(), "-N", "-L", "^odd$"});
   EXPECT_EQ(ctestNames(listed.out), expected) << listed.out;
 
   const std::filesystem::path junit = dir / "junit.xml";
-  const Finished ran = runToEnd(
+  const Completed ran = runToEnd(
       {ORV_CTEST, "--test-dir", dir.string(), "-L", "selfcheck", "--output-junit", junit.string()});
-  EXPECT_EQ(exitCode(ran), 0) << ran.out << ran.err;
+  EXPECT_EQ(ran.exit_code, 0) << ran.out << ran.err;
   std::stringstream report;
   report << std::ifstream(junit).rdbuf();
   for (const std::string& name : expected) {
@@ -221,9 +205,9 @@ TEST(SelfCheckDiscovery, OddNamesBecomeCTestTestsByName) {
 }
 
 TEST(SelfCheckDiscovery, TheBuildRegistersEveryRegisteredCheck) {
-  const Finished listed =
+  const Completed listed =
       runToEnd({ORV_CTEST, "--test-dir", ORV_BUILD_DIR, "-N", "-L", "^selfcheck$"});
-  ASSERT_EQ(exitCode(listed), 0) << listed.err;
+  ASSERT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_EQ(ctestNames(listed.out), namesOf(orv::runner::test_functions)) << listed.out;
 }
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "registry.hpp"
 #include "server/wire_bytes.hpp"
+#include "test_functions.hpp"
 
 namespace {
 
@@ -28,7 +28,7 @@ const std::string all_fixtures =
 class Server {
  public:
   explicit Server(const char* executable, std::vector<std::string> env = {})
-      : child_({executable, "--listen=-"}, {.env = std::move(env), .capture_stderr = true}) {
+      : child_({executable, "--listen=-"}, {.env = std::move(env)}) {
     EXPECT_EQ(read(version.size(), startup), version);
   }
 

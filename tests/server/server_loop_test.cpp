@@ -15,10 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "orv/check.hpp"
+#include "byte_channel.hpp"
+#include "check.hpp"
 #include "protocol.hpp"
-#include "server.hpp"
 #include "server/wire_bytes.hpp"
+#include "server_mode.hpp"
 
 namespace {
 

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -53,6 +55,18 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return out;
 }
 
+// A pseudo-terminal as {reading end, the child's end}: raw mode, so that the bytes arrive as the
+// child writes them (no "\n" → "\r\n"), and 120 columns wide.
+bool openTerminal(std::array<int, 2>& ends) {
+  termios raw{};
+  ::cfmakeraw(&raw);
+  winsize size{};
+  size.ws_col = 120;
+  size.ws_row = 40;
+  if (::openpty(&ends[0], &ends[1], nullptr, &raw, &size) != 0) return false;
+  return ::fcntl(ends[0], F_SETFD, FD_CLOEXEC) == 0 && ::fcntl(ends[1], F_SETFD, FD_CLOEXEC) == 0;
+}
+
 using Clock = std::chrono::steady_clock;
 
 std::optional<Clock::time_point> deadlineAfter(Timeout timeout) {
@@ -76,17 +90,18 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& 
     }
   };
   if (::pipe2(in.data(), O_CLOEXEC) != 0 || ::pipe2(out.data(), O_CLOEXEC) != 0 ||
-      (options.capture_stderr && ::pipe2(err.data(), O_CLOEXEC) != 0)) {
+      (options.stderr_to == Stderr::captured && ::pipe2(err.data(), O_CLOEXEC) != 0) ||
+      (options.stderr_to == Stderr::terminal && !openTerminal(err))) {
     const int error = errno;
     close_all();
-    throw std::system_error(error, std::generic_category(), "pipe2");
+    throw std::system_error(error, std::generic_category(), "pipe2 or openpty");
   }
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  if (options.capture_stderr) posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  if (err[1] >= 0) posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   // The child starts with SIGPIPE at its default, whatever this process did with it.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -189,6 +204,10 @@ void ChildProcess::closeInput() { closeFd(in_fd_); }
 
 void ChildProcess::closeOutput() { closeFd(out_fd_); }
 
+void ChildProcess::kill() noexcept {
+  if (pid_ > 0 && !status_) ::kill(pid_, SIGKILL);
+}
+
 std::vector<std::byte> ChildProcess::read(std::size_t n, Timeout timeout) {
   pump([&] { return out_.size() >= n || out_fd_ < 0; }, deadlineAfter(timeout));
   const std::size_t taken = std::min(n, out_.size());
@@ -213,6 +232,24 @@ std::optional<int> ChildProcess::wait(Timeout timeout) {
     if (deadline && Clock::now() >= *deadline) return std::nullopt;
     if (deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+}
+
+Completed runToCompletion(const std::vector<std::string>& argv,
+                          const ChildProcess::Options& options, std::chrono::milliseconds timeout) {
+  ChildProcess child(argv, options);
+  child.closeInput();
+  std::optional<int> status = child.wait(timeout);
+  if (!status) {
+    child.kill();
+    status = child.wait();
+  }
+  Completed completed;
+  const std::vector<std::byte>& out = child.pendingOutput();
+  completed.out.assign(reinterpret_cast<const char*>(out.data()), out.size());
+  completed.err = child.errorOutput();
+  if (WIFEXITED(*status)) completed.exit_code = WEXITSTATUS(*status);
+  if (WIFSIGNALED(*status)) completed.signal = WTERMSIG(*status);
+  return completed;
 }
 
 }  // namespace orv::peer

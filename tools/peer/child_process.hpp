@@ -1,11 +1,14 @@
-// A child process driven through pipes: its standard input is written, its standard output (and,
-// unless inherited, its standard error) collected, every wait bounded by an optional time limit.
+// A child process driven through pipes: its standard input is written, its standard output and
+// standard error collected (standard error from a pipe or a pseudo-terminal, or shared with this
+// process), every wait bounded by an optional time limit. orv-peer talks to a server through it,
+// and the end-to-end tests run the executables with it.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,11 +19,18 @@ namespace orv::peer {
 // No value: wait as long as it takes.
 using Timeout = std::optional<std::chrono::milliseconds>;
 
+// Where the child's standard error goes.
+enum class Stderr : std::uint8_t {
+  captured,  // a pipe, collected
+  terminal,  // a pseudo-terminal in raw mode (120 columns), collected as written
+  inherited  // this process's standard error
+};
+
 class ChildProcess {
  public:
   struct Options {
     std::vector<std::string> env;  // NAME=VALUE entries that override this process's environment
-    bool capture_stderr = true;    // false: the child shares this process's standard error
+    Stderr stderr_to = Stderr::captured;
   };
 
   // Starts the program at path argv[0] with the arguments `argv`; throws std::system_error when
@@ -36,6 +46,8 @@ class ChildProcess {
   void closeInput();
   // Stops reading the child's standard output: its next write there fails.
   void closeOutput();
+  // Ends the child with SIGKILL (if it is still running); `wait` then reaps it.
+  void kill() noexcept;
 
   // Waits for `n` bytes of standard output and takes them; fewer when the output ended or the
   // time ran out.
@@ -65,5 +77,19 @@ class ChildProcess {
   std::vector<std::byte> out_;
   std::string err_;
 };
+
+// What a program run to its end left.
+struct Completed {
+  std::string out;     // standard output
+  std::string err;     // standard error
+  int exit_code = -1;  // exit status, or -1 when a signal ended it
+  int signal = 0;      // the signal that ended it, or 0
+};
+
+// Runs the program at argv[0] with its standard input closed until it ends; a program still running
+// after `timeout` is killed.
+Completed runToCompletion(const std::vector<std::string>& argv,
+                          const ChildProcess::Options& options = {},
+                          std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 }  // namespace orv::peer

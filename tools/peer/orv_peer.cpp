@@ -46,7 +46,7 @@ std::uint32_t tagOf(auto tag) { return static_cast<std::uint32_t>(tag); }
 class Session {
  public:
   explicit Session(const std::string& executable)
-      : child_({executable, "--listen=-"}, {.env = {}, .capture_stderr = false}) {
+      : child_({executable, "--listen=-"}, {.env = {}, .stderr_to = orv::peer::Stderr::inherited}) {
     const orv::peer::Message version = receive(RunnerTag::vell_version);
     const std::string_view text(reinterpret_cast<const char*>(version.body.data()),
                                 version.body.size());

@@ -1,8 +1,10 @@
 // The framed messages of server mode. Every message in either direction is an 8-byte header
 // (u32 tag, u32 bytes_len) followed by bytes_len body bytes; all integers are little-endian.
-// Header-only, so that a peer can share the framing without linking the runner.
+// Header-only (the target `orv_protocol`), so that the runner, the peer and the fuzzer share the
+// framing without the peer linking the runner.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -16,14 +18,9 @@ inline constexpr std::string_view version = "0.13.0";
 
 inline constexpr std::size_t header_size = 8;
 
-// Messages from the runner to the peer. `error_bundle` and `emit_bin_path` are never sent.
-enum class RunnerTag : std::uint32_t {
-  vell_version = 0,
-  error_bundle = 1,
-  emit_bin_path = 2,
-  test_metadata = 3,
-  test_results = 4,
-};
+// Messages from the runner to the peer. The message set also has tags 1 (`error_bundle`) and 2
+// (`emit_bin_path`), which the runner never sends.
+enum class RunnerTag : std::uint32_t { vell_version = 0, test_metadata = 3, test_results = 4 };
 
 // Messages from the peer to the runner. `update`, `run` and `hot_update` are not served.
 enum class PeerTag : std::uint32_t {
@@ -61,6 +58,17 @@ constexpr std::array<std::byte, header_size> encodeHeader(Header header) noexcep
 
 constexpr Header decodeHeader(std::span<const std::byte, header_size> bytes) noexcept {
   return {loadU32(bytes.first<4>()), loadU32(bytes.last<4>())};
+}
+
+// A whole message of a fixed size: the header for `tag` and N body bytes, then the body.
+template <typename Tag, std::size_t N>
+constexpr std::array<std::byte, header_size + N> encodeMessage(
+    Tag tag, std::span<const std::byte, N> body) noexcept {
+  std::array<std::byte, header_size + N> message{};
+  const auto header = encodeHeader({static_cast<std::uint32_t>(tag), N});
+  std::copy(header.begin(), header.end(), message.begin());
+  std::copy(body.begin(), body.end(), message.begin() + header_size);
+  return message;
 }
 
 // The `flags` word of `test_results`: bit 0 failed, bit 1 skipped, bit 2 leaked, bits 3 to 31 the

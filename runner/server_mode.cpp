@@ -12,23 +12,24 @@
 // - Input ending inside a header or a body is a failed channel, with the same fatal stop.
 // - Input ending where a message would begin means the peer hung up without `exit`. Nobody is
 //   left to answer, so the process ends quietly, with status 1 because no `exit` was sent.
-#include "server.hpp"
-
-#include <poll.h>
-#include <unistd.h>
+#include "server_mode.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <charconv>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory_resource>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "check.hpp"
+#include "fatal.hpp"
 #include "protocol.hpp"
+#include "run_loop.hpp"
+#include "server_reporter.hpp"
 
 namespace orv::runner {
 namespace {
@@ -80,22 +81,12 @@ ServerResult endOfInput(Fill fill) {
   return {ServerEnd::channel_failed};
 }
 
-// A whole message with a body of N bytes.
-template <std::size_t N>
-std::array<std::byte, protocol::header_size + N> frame(RunnerTag tag,
-                                                       std::span<const std::byte, N> body) {
-  std::array<std::byte, protocol::header_size + N> message{};
-  const auto header = protocol::encodeHeader({static_cast<std::uint32_t>(tag), N});
-  std::copy(header.begin(), header.end(), message.begin());
-  std::copy(body.begin(), body.end(), message.begin() + protocol::header_size);
-  return message;
-}
-
 bool sendVersion(ByteSink& out) {
   constexpr std::size_t n = protocol::version.size();
   std::array<std::byte, n> body{};
   std::memcpy(body.data(), protocol::version.data(), n);
-  return out.write(frame(RunnerTag::vell_version, std::span<const std::byte, n>(body)));
+  return out.write(
+      protocol::encodeMessage(RunnerTag::vell_version, std::span<const std::byte, n>(body)));
 }
 
 // `test_metadata`: string_bytes_len, tests_len, the name offsets, the expected-panic offsets (all
@@ -143,30 +134,13 @@ std::optional<ServerEnd> answerMetadata(Registry registry, ByteSink& out) {
   return std::nullopt;
 }
 
-// Runs one check with the error count starting from zero, and sends `test_results`.
-bool answerRunTest(const check::TestFn& test, std::uint32_t index, ByteSink& out) {
+// Runs one check with the error count starting from zero; its reporter sends `test_results`.
+bool answerRunTest(std::uint32_t index, const check::TestFn& test, ByteSink& out) {
   check::resetLogErrCount();
-  const Outcome outcome = runCheck(test, [](check::Result result) {
-    if (Outcome{result}.failed()) printErrorTrace(check::errorTrace());
-  });
-  const std::uint32_t flags = protocol::testFlags(outcome.failed(), outcome.skipped(),
-                                                  outcome.leaked, check::logErrCount());
-  std::array<std::byte, 8> body{};
-  protocol::storeU32(index, std::span(body).first<4>());
-  protocol::storeU32(flags, std::span(body).last<4>());
-  return out.write(frame(RunnerTag::test_results, std::span<const std::byte, 8>(body)));
+  ServerReporter reporter(out);
+  static_cast<void>(runCheck(index, test, reporter));
+  return reporter.sent();
 }
-
-// Waits until `fd` is ready for `events`.
-bool waitReady(int fd, short events) {
-  pollfd target{fd, events, 0};
-  for (;;) {
-    if (::poll(&target, 1, -1) >= 0) return true;
-    if (errno != EINTR) return false;
-  }
-}
-
-bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 std::string hex(std::uint32_t value) {
   std::array<char, 8> digits{};
@@ -175,30 +149,6 @@ std::string hex(std::uint32_t value) {
 }
 
 }  // namespace
-
-std::optional<std::size_t> FdSource::read(std::span<std::byte> out) {
-  for (;;) {
-    const ssize_t n = ::read(fd_, out.data(), out.size());
-    if (n >= 0) return static_cast<std::size_t>(n);
-    if (errno == EINTR) continue;
-    if (wouldBlock(errno) && waitReady(fd_, POLLIN)) continue;
-    return std::nullopt;
-  }
-}
-
-bool FdSink::write(std::span<const std::byte> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-    if (n >= 0) {
-      bytes = bytes.subspan(static_cast<std::size_t>(n));
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (wouldBlock(errno) && waitReady(fd_, POLLOUT)) continue;
-    return false;
-  }
-  return true;
-}
 
 ServerResult serveMessages(Registry registry, ByteSource& in, ByteSink& out) {
   if (!sendVersion(out)) return {ServerEnd::channel_failed};
@@ -227,7 +177,7 @@ ServerResult serveMessages(Registry registry, ByteSource& in, ByteSink& out) {
         }
         const std::uint32_t index = protocol::loadU32(index_bytes);
         if (index >= registry.size()) return {ServerEnd::index_out_of_range, index};
-        if (!answerRunTest(registry[index], index, out)) return {ServerEnd::channel_failed};
+        if (!answerRunTest(index, registry[index], out)) return {ServerEnd::channel_failed};
         break;
       }
 
@@ -270,12 +220,6 @@ int finishServing(ServerResult result, std::size_t registry_size) {
       break;
   }
   fatalStop("internal test runner failure");
-}
-
-void serve(Registry registry) {
-  FdSource in(STDIN_FILENO);
-  FdSink out(STDOUT_FILENO);
-  std::exit(finishServing(serveMessages(registry, in, out), registry.size()));
 }
 
 }  // namespace orv::runner

@@ -1,52 +1,14 @@
-// Server mode: the request loop over an abstract byte channel, and the file-descriptor channel
-// that `serve` runs it on (standard input and output).
+// Server mode's request loop: a controlling peer lists the registry and runs single checks over
+// framed messages on a byte channel.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <span>
 
-#include "runner.hpp"
+#include "byte_channel.hpp"
+#include "registry.hpp"
 
 namespace orv::runner {
-
-// Where requests come from.
-class ByteSource {
- public:
-  virtual ~ByteSource() = default;
-  // Reads at least one and at most `out.size()` bytes (`out` is never empty) and returns how many;
-  // 0 means the input has ended, nullopt that the channel failed.
-  virtual std::optional<std::size_t> read(std::span<std::byte> out) = 0;
-};
-
-// Where replies go.
-class ByteSink {
- public:
-  virtual ~ByteSink() = default;
-  // Writes all of `bytes`; false when the channel failed.
-  virtual bool write(std::span<const std::byte> bytes) = 0;
-};
-
-// A file descriptor as either end. Interrupted calls are retried, short reads and writes
-// continued, and a descriptor that would block is waited for.
-class FdSource final : public ByteSource {
- public:
-  explicit FdSource(int fd) noexcept : fd_(fd) {}
-  std::optional<std::size_t> read(std::span<std::byte> out) override;
-
- private:
-  int fd_;
-};
-
-class FdSink final : public ByteSink {
- public:
-  explicit FdSink(int fd) noexcept : fd_(fd) {}
-  bool write(std::span<const std::byte> bytes) override;
-
- private:
-  int fd_;
-};
 
 // How the request loop ended.
 enum class ServerEnd : std::uint8_t {

@@ -5,6 +5,9 @@
 // records every point through which an error is passed on. The log sink, the checking allocator
 // and the standard-error lock live here too, so that module checks depend on this small library
 // and never on the runner that drives them.
+//
+// Internal to the build, like the checks and the runner written against it: it is not installed,
+// and only targets that link `orv_check` see it.
 #pragma once
 
 #include <array>

@@ -1,0 +1,22 @@
+// The two modes of a self-check executable over a registry. A program's `main` parses its command
+// line and hands the mode and its registry to `runMode`.
+#pragma once
+
+#include "command_line.hpp"
+#include "registry.hpp"
+
+namespace orv::runner {
+
+// Runs `registry` in `mode`: returns terminal mode's exit status, or never returns (server mode).
+int runMode(Mode mode, Registry registry);
+
+// Terminal mode: every check in order, reported on standard error by the pipe reporter, or by the
+// terminal reporter when standard error is a terminal. The exit status is 1 when a check failed or
+// leaked memory or an error was logged, else 0.
+int runTerminal(Registry registry);
+
+// Server mode: serves `registry` to a controlling peer on standard input and output, and ends the
+// process as the request loop's end says.
+[[noreturn]] void serve(Registry registry);
+
+}  // namespace orv::runner
