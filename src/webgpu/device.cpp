@@ -175,34 +175,6 @@ void onUncapturedError(WGPUDevice const* /*device*/, WGPUErrorType type, WGPUStr
   if (!state->uncaptured) state->uncaptured = Error{stepOf(type), trimmed(toString(message))};
 }
 
-struct AdapterResult {
-  WGPURequestAdapterStatus status = WGPURequestAdapterStatus_Error;
-  WGPUAdapter adapter = nullptr;
-  std::string message;
-};
-
-struct DeviceResult {
-  WGPURequestDeviceStatus status = WGPURequestDeviceStatus_Error;
-  WGPUDevice device = nullptr;
-  std::string message;
-};
-
-struct ScopeResult {
-  WGPUPopErrorScopeStatus status = WGPUPopErrorScopeStatus_Error;
-  WGPUErrorType type = WGPUErrorType_NoError;
-  std::string message;
-};
-
-struct MapResult {
-  WGPUMapAsyncStatus status = WGPUMapAsyncStatus_Error;
-  std::string message;
-};
-
-struct CompilationResult {
-  bool delivered = false;
-  std::string errors;  // one "label:line:column: error: message" line per error
-};
-
 constexpr std::string_view kDriverHint =
     " (no usable Vulkan driver? Point VK_ICD_FILENAMES at one, e.g. "
     "/usr/lib/chromium/vk_swiftshader_icd.json for SwiftShader)";
@@ -232,8 +204,14 @@ Status DeviceState::wait(WGPUFuture future, std::string_view what) {
       wgpuInstanceWaitAny(instance.get(), 1, &info, static_cast<std::uint64_t>(ns));
   if (status == WGPUWaitStatus_Success && info.completed != 0) return {};
   if (status == WGPUWaitStatus_TimedOut) {
-    return explain({ErrorStep::timeout, "waiting for " + std::string(what) + " took longer than " +
-                                            std::to_string(timeout.count()) + " ms"});
+    Error error{ErrorStep::timeout, "waiting for " + std::string(what) + " took longer than " +
+                                        std::to_string(timeout.count()) + " ms"};
+    const std::lock_guard lock(mutex);
+    if (!lost.load()) {
+      lost_message = "device lost (a wait timed out): " + error.message;
+      lost.store(true);
+    }
+    return error;
   }
   return explain({ErrorStep::internal, "waiting for " + std::string(what) +
                                            " failed (wait status " +
@@ -266,7 +244,8 @@ void DeviceState::pushScopes() const {
 Status DeviceState::popScopes(ErrorStep step, std::string_view what) {
   std::optional<Error> first;
   for (int i = 0; i < 3; ++i) {
-    ScopeResult result;
+    ScopeResult& result = pending.scope;
+    result = ScopeResult{};
     WGPUPopErrorScopeCallbackInfo info{};
     info.mode = WGPUCallbackMode_WaitAnyOnly;
     info.callback = [](WGPUPopErrorScopeStatus status, WGPUErrorType type, WGPUStringView message,
@@ -308,33 +287,32 @@ Expected<ShaderModule> DeviceState::createShaderModule(std::string_view label,
   pushScopes();
   ShaderModule module{wgpuDeviceCreateShaderModule(device.get(), &descriptor)};
 
-  CompilationResult compiled;
-  struct Context {
-    CompilationResult* result;
-    std::string_view label;
-  } context{&compiled, label};
+  CompilationResult& compiled = pending.compilation;
+  compiled.label = std::string(label);
+  compiled.errors.clear();
   WGPUCompilationInfoCallbackInfo info{};
   info.mode = WGPUCallbackMode_WaitAnyOnly;
-  info.callback = [](WGPUCompilationInfoRequestStatus status, WGPUCompilationInfo const* messages,
-                     void* userdata1, void* /*userdata2*/) {
-    auto* c = static_cast<Context*>(userdata1);
-    c->result->delivered = status == WGPUCompilationInfoRequestStatus_Success;
+  info.callback = [](WGPUCompilationInfoRequestStatus /*status*/,
+                     WGPUCompilationInfo const* messages, void* userdata1, void* /*userdata2*/) {
+    auto* c = static_cast<CompilationResult*>(userdata1);
     if (messages == nullptr) return;
     for (std::size_t i = 0; i < messages->messageCount; ++i) {
       const WGPUCompilationMessage& m = messages->messages[i];
       if (m.type != WGPUCompilationMessageType_Error) continue;
-      if (!c->result->errors.empty()) c->result->errors += '\n';
-      c->result->errors += std::string(c->label) + ":" + std::to_string(m.lineNum) + ":" +
-                           std::to_string(m.linePos) + ": error: " + trimmed(toString(m.message));
+      if (!c->errors.empty()) c->errors += '\n';
+      c->errors += c->label + ":" + std::to_string(m.lineNum) + ":" + std::to_string(m.linePos) +
+                   ": error: " + trimmed(toString(m.message));
     }
   };
-  info.userdata1 = &context;
+  info.userdata1 = &compiled;
   Status waited = module ? wait(wgpuShaderModuleGetCompilationInfo(module.get(), info),
                                 "the compilation messages of " + std::string(label))
                          : Status{};
   Status scoped = popScopes(ErrorStep::shader_module, label);
 
-  if (!compiled.errors.empty()) return explain({ErrorStep::shader_module, compiled.errors});
+  if (!compiled.errors.empty()) {
+    return explain({ErrorStep::shader_module, std::exchange(compiled.errors, {})});
+  }
   if (!waited) return waited.error();
   if (!scoped) return scoped.error();
   if (!module) return Error{ErrorStep::shader_module, std::string(label) + ": no module returned"};
@@ -352,7 +330,8 @@ Expected<Buffer> DeviceState::createBuffer(std::string_view label, WGPUBufferUsa
 }
 
 Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
-  MapResult result;
+  MapResult& result = pending.map;
+  result = MapResult{};
   WGPUBufferMapCallbackInfo info{};
   info.mode = WGPUCallbackMode_WaitAnyOnly;
   info.callback = [](WGPUMapAsyncStatus status, WGPUStringView message, void* userdata1,
@@ -439,7 +418,7 @@ Expected<Device> Device::create(const DeviceOptions& options) {
   adapter_options.featureLevel = WGPUFeatureLevel_Core;
   adapter_options.powerPreference = WGPUPowerPreference_HighPerformance;
   adapter_options.backendType = want_vulkan ? WGPUBackendType_Vulkan : WGPUBackendType_Undefined;
-  AdapterResult adapter;
+  AdapterResult& adapter = state->pending.adapter;
   WGPURequestAdapterCallbackInfo adapter_callback{};
   adapter_callback.mode = WGPUCallbackMode_WaitAnyOnly;
   adapter_callback.callback = [](WGPURequestAdapterStatus status, WGPUAdapter a,
@@ -498,7 +477,7 @@ Expected<Device> Device::create(const DeviceOptions& options) {
   device_descriptor.deviceLostCallbackInfo.userdata1 = state.get();
   device_descriptor.uncapturedErrorCallbackInfo.callback = onUncapturedError;
   device_descriptor.uncapturedErrorCallbackInfo.userdata1 = state.get();
-  DeviceResult device;
+  DeviceResult& device = state->pending.device;
   WGPURequestDeviceCallbackInfo device_callback{};
   device_callback.mode = WGPUCallbackMode_WaitAnyOnly;
   device_callback.callback = [](WGPURequestDeviceStatus status, WGPUDevice d,

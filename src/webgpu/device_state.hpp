@@ -72,6 +72,45 @@ inline WGPUStringView view(std::string_view s) noexcept { return {s.data(), s.si
 inline constexpr WGPUStringView kNoString{nullptr, WGPU_STRLEN};
 std::string toString(WGPUStringView s);
 
+// Where the callbacks of asynchronous calls leave their results. They live in the DeviceState,
+// not on the stack of the call that waits: a callback whose wait timed out may still run later
+// (at the latest when the instance is released, with a cancelled status).
+struct AdapterResult {
+  WGPURequestAdapterStatus status = WGPURequestAdapterStatus_Error;
+  WGPUAdapter adapter = nullptr;
+  std::string message;
+};
+
+struct DeviceResult {
+  WGPURequestDeviceStatus status = WGPURequestDeviceStatus_Error;
+  WGPUDevice device = nullptr;
+  std::string message;
+};
+
+struct ScopeResult {
+  WGPUPopErrorScopeStatus status = WGPUPopErrorScopeStatus_Error;
+  WGPUErrorType type = WGPUErrorType_NoError;
+  std::string message;
+};
+
+struct MapResult {
+  WGPUMapAsyncStatus status = WGPUMapAsyncStatus_Error;
+  std::string message;
+};
+
+struct CompilationResult {
+  std::string label;
+  std::string errors;  // one "label:line:column: error: message" line per error
+};
+
+struct PendingResults {
+  AdapterResult adapter;
+  DeviceResult device;
+  ScopeResult scope;
+  MapResult map;
+  CompilationResult compilation;
+};
+
 struct DeviceState {
   DeviceState() = default;
   DeviceState(const DeviceState&) = delete;
@@ -91,8 +130,10 @@ struct DeviceState {
   std::mutex mutex;                 // guards the two members below
   std::string lost_message;         // why the device was lost
   std::optional<Error> uncaptured;  // the first error reported outside an error scope
+  PendingResults pending;
 
-  // Waits for `future` at most `timeout`; `what` names the wait in the error.
+  // Waits for `future` at most `timeout`; `what` names the wait in the error. A wait that times out
+  // leaves the device in an unknown state: it counts as lost from then on.
   Status wait(WGPUFuture future, std::string_view what);
 
   // A device_lost error if the device is gone, else the first uncaptured error (cleared), else

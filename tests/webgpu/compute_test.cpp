@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -503,6 +504,26 @@ TEST_F(DeviceTest, EveryKernelReportsALostDevice) {
   const Expected<ComputeKernels> again = ComputeKernels::create(dev());
   ASSERT_FALSE(again);
   EXPECT_EQ(again.error().step, ErrorStep::device_lost);
+}
+
+TEST(DeviceTimeout, AWaitThatTimesOutIsAnErrorAndTheDeviceCountsAsLost) {
+  // No wait may take any time: bring-up still succeeds (its futures are ready at once on this
+  // implementation), but a batch of a million points cannot be read back without waiting.
+  Expected<Device> device = Device::create({BackendRequest::vulkan, std::chrono::milliseconds{0}});
+  ASSERT_TRUE(device) << device.error().describe();
+  Expected<ComputeKernels> kernels = ComputeKernels::create(*device);
+  ASSERT_TRUE(kernels) << kernels.error().describe();
+  const Points points = randomPoints(1000000, 6);
+  std::vector<GpuHomVec4> moved(points.gpu.size());
+  const Status ran = kernels->pglActionBatch(randomTransform(7), points.gpu, moved);
+  ASSERT_FALSE(ran);
+  EXPECT_EQ(ran.error().step, ErrorStep::timeout) << ran.error().describe();
+  EXPECT_NE(ran.error().message.find("took longer than 0 ms"), std::string::npos);
+  const Status after = device->status();
+  ASSERT_FALSE(after);
+  EXPECT_EQ(after.error().step, ErrorStep::device_lost);
+  EXPECT_NE(after.error().message.find("timed out"), std::string::npos) << after.error().message;
+  // Releasing everything with the map still pending is safe (the sanitizer build checks it).
 }
 
 TEST_F(DeviceTest, KernelsKeepWorkingAfterTheDeviceObjectIsGone) {
