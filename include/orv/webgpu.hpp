@@ -149,7 +149,8 @@ enum class BackendRequest : std::uint8_t {
 
 struct DeviceOptions {
   BackendRequest backend = BackendRequest::vulkan;
-  // How long any single wait for the device (adapter, device, a batch, a frame) may take.
+  // How long any single wait for the device (adapter, device, a batch, a frame) may take. A wait
+  // that takes longer fails with a timeout error, and the device counts as lost from then on.
   std::chrono::milliseconds timeout{10000};
 };
 
