@@ -37,7 +37,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Lengths around every unrolling and block boundary of the paths (two and four lanes, four points
-// per round, blocks of 256 cosines) and the small batches of a typical object (16, 64).
+// per round, chunks of 16 cosines) and the small batches of a typical object (16, 64).
 constexpr std::size_t kLengths[] = {0,  1,  2,  3,   4,   5,   7,   8,   9,   15,  16,   17,
                                     63, 64, 65, 127, 255, 256, 257, 258, 511, 513, 1000, 1031};
 
