@@ -1,7 +1,8 @@
 // orv_webgpu: ORV on a real WebGPU implementation (Dawn's C API). A Device brings up an instance,
 // an adapter and a device; ComputeKernels runs the four compute kernels of orv_gpu's shader library
 // on it, taking and returning the f32 records of orv_gpu; a Renderer draws points and great-circle
-// edges through the vertex shader `dehomogenize_vertex` into an offscreen RGBA8 image.
+// edges through the vertex shader `dehomogenize_vertex` into an offscreen RGBA8 image, or into
+// the textures of a Surface (an X11 window) that it presents.
 //
 // Errors are values: every operation that can fail returns an Expected<T> (or Status), whose
 // Error names the step that failed and carries the implementation's message. Nothing here throws
@@ -50,6 +51,7 @@ enum class ErrorStep : std::uint8_t {
   device_lost,    // the device was lost or destroyed
   map,            // reading results back failed
   timeout,        // the device did not finish within DeviceOptions::timeout
+  surface,        // creating, configuring or presenting to a window's surface
 };
 
 std::string_view toString(ErrorStep step) noexcept;
@@ -292,15 +294,31 @@ struct Image {
 
 namespace detail {
 struct RendererState;
-}
+struct SurfaceState;
+}  // namespace detail
 
-// Draws into an offscreen RGBA8 target of a fixed size with a 32-bit depth buffer: clear to opaque
-// black, depth test "less", the triangle list, then the line list; both through
-// `dehomogenize_vertex` and the fragment shader `unshaded_fragment` (colour from the normal, discs
-// cut from quads by uv·uv ≤ 1).
+class Surface;
+
+// What became of a frame drawn to a surface.
+enum class FrameOutcome : std::uint8_t {
+  presented,
+  // The surface's texture was outdated, lost or not ready in time (a window being resized or
+  // minimised): nothing was drawn, and the surface was configured again at its size.
+  skipped,
+};
+
+// Draws with a 32-bit depth buffer: clear to opaque black, depth test "less", the triangle list,
+// then the line list; both through `dehomogenize_vertex` and the fragment shader
+// `unshaded_fragment` (colour from the normal, discs cut from quads by uv·uv ≤ 1). The target is
+// an offscreen RGBA8 texture of a fixed size (`draw`), or the current texture of a surface
+// (`present`); the same pass is recorded into either.
 class Renderer {
  public:
+  // An offscreen renderer of width × height pixels.
   static Expected<Renderer> create(Device& device, std::uint32_t width, std::uint32_t height);
+  // A renderer for `surface`'s textures, in the surface's format; its depth buffer follows the
+  // size that the surface is configured for. Pipelines are made here, once.
+  static Expected<Renderer> create(Device& device, const Surface& surface);
 
   Renderer(Renderer&&) noexcept;
   Renderer& operator=(Renderer&&) noexcept;
@@ -311,14 +329,84 @@ class Renderer {
   std::uint32_t width() const noexcept;
   std::uint32_t height() const noexcept;
 
-  // Draws one frame and reads it back into `out` (resized only when its size differs). The
-  // triangle list's length must be a multiple of 3, the line list's a multiple of 2.
+  // Offscreen: draws one frame and reads it back into `out` (resized only when its size differs).
+  // The triangle list's length must be a multiple of 3, the line list's a multiple of 2.
   Status draw(const FrameUniforms& uniforms, std::span<const RenderVertex> triangles,
               std::span<const RenderVertex> lines, Image& out);
+
+  // For a surface: draws one frame into the surface's current texture and presents it. With
+  // `record` (the surface configured `readable`), the presented picture is also read back into
+  // it as RGBA8, whatever the surface's channel order. A texture the surface cannot give
+  // (outdated, lost, timed out) skips the frame and configures the surface again; any other
+  // failure is an error.
+  Expected<FrameOutcome> present(Surface& surface, const FrameUniforms& uniforms,
+                                 std::span<const RenderVertex> triangles,
+                                 std::span<const RenderVertex> lines, Image* record = nullptr);
 
  private:
   explicit Renderer(std::unique_ptr<detail::RendererState> state) noexcept;
   std::unique_ptr<detail::RendererState> state_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Presenting to a window
+
+// An X11 window as Xlib names it: the connection (a `Display*`) and the window's id. The
+// connection must stay open as long as the Surface made for it.
+struct XlibWindow {
+  void* display = nullptr;
+  std::uint64_t window = 0;
+};
+
+enum class PresentMode : std::uint8_t {
+  fifo,          // waits for the display's vertical blank; never tears
+  fifo_relaxed,  // as fifo, but a late frame is shown at once
+  immediate,     // no waiting; may tear
+  mailbox,       // the newest frame replaces a waiting one; no tearing, low latency
+};
+
+std::string_view toString(PresentMode mode) noexcept;
+
+struct SurfaceOptions {
+  std::uint32_t width = 0;  // the window's framebuffer, in pixels
+  std::uint32_t height = 0;
+  // On: fifo. Off: the lowest-latency mode offered, mailbox, else immediate, else fifo.
+  bool vsync = true;
+  // Textures that can be copied from, so that Renderer::present can read a frame back.
+  bool readable = false;
+};
+
+// A window's surface on a Device (move-only). It keeps the Device's internals alive, so it is
+// always released before them; it must go before the window it was made for.
+class Surface {
+ public:
+  // Makes a surface for `window` and reads what the device's adapter offers there. Its format is
+  // the first 8-bit unorm one of BGRA8Unorm, RGBA8Unorm, BGRA8UnormSrgb, RGBA8UnormSrgb that is
+  // offered (the first two store the renderer's colours unchanged). A surface the adapter cannot
+  // present to, or one without such a format, is a surface error.
+  static Expected<Surface> create(Device& device, const XlibWindow& window);
+
+  Surface(Surface&&) noexcept;
+  Surface& operator=(Surface&&) noexcept;
+  Surface(const Surface&) = delete;
+  Surface& operator=(const Surface&) = delete;
+  ~Surface();
+
+  // Configures the surface (again) as `options` say. Each side must lie in 1 to the device's
+  // largest texture side; a readable surface needs an adapter that can copy from its textures.
+  Status configure(const SurfaceOptions& options);
+
+  bool configured() const noexcept;
+  const SurfaceOptions& options() const noexcept;              // as last configured
+  PresentMode presentMode() const noexcept;                    // as last configured
+  std::span<const PresentMode> presentModes() const noexcept;  // those offered
+  std::string_view formatName() const noexcept;                // e.g. "BGRA8Unorm"
+  bool canBeRead() const noexcept;  // whether the adapter can copy from its textures
+
+ private:
+  explicit Surface(std::unique_ptr<detail::SurfaceState> state) noexcept;
+  std::unique_ptr<detail::SurfaceState> state_;
+  friend class Renderer;
 };
 
 }  // namespace orv::webgpu

@@ -38,6 +38,8 @@ std::string_view toString(ErrorStep step) noexcept {
       return "map";
     case ErrorStep::timeout:
       return "timeout";
+    case ErrorStep::surface:
+      return "surface";
   }
   return "unknown";
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -66,6 +67,7 @@ using CommandEncoder = Handle<WGPUCommandEncoder, wgpuCommandEncoderRelease>;
 using CommandBuffer = Handle<WGPUCommandBuffer, wgpuCommandBufferRelease>;
 using ComputePass = Handle<WGPUComputePassEncoder, wgpuComputePassEncoderRelease>;
 using RenderPass = Handle<WGPURenderPassEncoder, wgpuRenderPassEncoderRelease>;
+using SurfaceHandle = Handle<WGPUSurface, wgpuSurfaceRelease>;
 
 // A string view for the C API; {NULL, WGPU_STRLEN} would mean "not given".
 inline WGPUStringView view(std::string_view s) noexcept { return {s.data(), s.size()}; }
@@ -158,6 +160,15 @@ struct DeviceState {
     return handle;
   }
 
+  // Runs `run` inside the same error scopes; an error in any of them becomes an Error of `step`
+  // naming `what`.
+  template <class F>
+  Status runScoped(ErrorStep step, std::string_view what, F&& run) {
+    pushScopes();
+    run();
+    return popScopes(step, what);
+  }
+
   // Maps `buffer` for reading, calls `read` with the first `size` bytes, and unmaps.
   template <class F>
   Status readBack(WGPUBuffer buffer, std::size_t size, F&& read) {
@@ -187,6 +198,9 @@ struct DeviceState {
 // The DeviceState behind a Device.
 struct DeviceAccess {
   static DeviceState& state(Device& device) noexcept { return *device.state_; }
+  static std::shared_ptr<DeviceState> shared(const Device& device) noexcept {
+    return device.state_;
+  }
 };
 
 // Rounds n up to a multiple of `to` (a power of two).

@@ -58,6 +58,7 @@ typedef struct WGPUTextureViewImpl* WGPUTextureView;
 
 typedef enum WGPUSType {
   WGPUSType_ShaderSourceWGSL = 0x00000002,
+  WGPUSType_SurfaceSourceXlibWindow = 0x00000006,
   WGPUSType_Force32 = 0x7FFFFFFF
 } WGPUSType;
 
@@ -209,6 +210,9 @@ typedef enum WGPUStorageTextureAccess {
 typedef enum WGPUTextureFormat {
   WGPUTextureFormat_Undefined = 0x00000000,
   WGPUTextureFormat_RGBA8Unorm = 0x00000012,
+  WGPUTextureFormat_RGBA8UnormSrgb = 0x00000013,
+  WGPUTextureFormat_BGRA8Unorm = 0x00000017,
+  WGPUTextureFormat_BGRA8UnormSrgb = 0x00000018,
   WGPUTextureFormat_Depth32Float = 0x0000002A,
   WGPUTextureFormat_Force32 = 0x7FFFFFFF
 } WGPUTextureFormat;
@@ -309,6 +313,34 @@ typedef enum WGPUVertexStepMode {
   WGPUVertexStepMode_Instance = 0x00000002,
   WGPUVertexStepMode_Force32 = 0x7FFFFFFF
 } WGPUVertexStepMode;
+
+typedef enum WGPUPresentMode {
+  WGPUPresentMode_Undefined = 0x00000000,
+  WGPUPresentMode_Fifo = 0x00000001,
+  WGPUPresentMode_FifoRelaxed = 0x00000002,
+  WGPUPresentMode_Immediate = 0x00000003,
+  WGPUPresentMode_Mailbox = 0x00000004,
+  WGPUPresentMode_Force32 = 0x7FFFFFFF
+} WGPUPresentMode;
+
+typedef enum WGPUCompositeAlphaMode {
+  WGPUCompositeAlphaMode_Auto = 0x00000000,
+  WGPUCompositeAlphaMode_Opaque = 0x00000001,
+  WGPUCompositeAlphaMode_Premultiplied = 0x00000002,
+  WGPUCompositeAlphaMode_Unpremultiplied = 0x00000003,
+  WGPUCompositeAlphaMode_Inherit = 0x00000004,
+  WGPUCompositeAlphaMode_Force32 = 0x7FFFFFFF
+} WGPUCompositeAlphaMode;
+
+typedef enum WGPUSurfaceGetCurrentTextureStatus {
+  WGPUSurfaceGetCurrentTextureStatus_SuccessOptimal = 0x00000001,
+  WGPUSurfaceGetCurrentTextureStatus_SuccessSuboptimal = 0x00000002,
+  WGPUSurfaceGetCurrentTextureStatus_Timeout = 0x00000003,
+  WGPUSurfaceGetCurrentTextureStatus_Outdated = 0x00000004,
+  WGPUSurfaceGetCurrentTextureStatus_Lost = 0x00000005,
+  WGPUSurfaceGetCurrentTextureStatus_Error = 0x00000006,
+  WGPUSurfaceGetCurrentTextureStatus_Force32 = 0x7FFFFFFF
+} WGPUSurfaceGetCurrentTextureStatus;
 
 // ---------------------------------------------------------------------------------------------
 // Flags (64-bit)
@@ -878,6 +910,53 @@ typedef struct WGPUTexelCopyTextureInfo {
   WGPUTextureAspect aspect;
 } WGPUTexelCopyTextureInfo;
 
+typedef struct WGPUSurfaceDescriptor {
+  WGPUChainedStruct* nextInChain;
+  WGPUStringView label;
+} WGPUSurfaceDescriptor;
+
+// Chained into WGPUSurfaceDescriptor with sType SurfaceSourceXlibWindow: an Xlib `Display*` and
+// the X11 `Window` (an XID) to present to. (Not described by the library's DWARF: no function of
+// the wrapper names it. The layout is a chained header, a pointer and a 64-bit id, 32 bytes; the
+// SType value is the one the library's own table holds for this struct.)
+typedef struct WGPUSurfaceSourceXlibWindow {
+  WGPUChainedStruct chain;
+  void* display;
+  uint64_t window;
+} WGPUSurfaceSourceXlibWindow;
+
+typedef struct WGPUSurfaceConfiguration {
+  WGPUChainedStruct* nextInChain;
+  WGPUDevice device;
+  WGPUTextureFormat format;
+  WGPUTextureUsage usage;
+  uint32_t width;
+  uint32_t height;
+  size_t viewFormatCount;
+  WGPUTextureFormat const* viewFormats;
+  WGPUCompositeAlphaMode alphaMode;
+  WGPUPresentMode presentMode;
+} WGPUSurfaceConfiguration;
+
+// Filled by wgpuSurfaceGetCapabilities; the arrays belong to the library until
+// wgpuSurfaceCapabilitiesFreeMembers.
+typedef struct WGPUSurfaceCapabilities {
+  WGPUChainedStruct* nextInChain;
+  WGPUTextureUsage usages;
+  size_t formatCount;
+  WGPUTextureFormat const* formats;
+  size_t presentModeCount;
+  WGPUPresentMode const* presentModes;
+  size_t alphaModeCount;
+  WGPUCompositeAlphaMode const* alphaModes;
+} WGPUSurfaceCapabilities;
+
+typedef struct WGPUSurfaceTexture {
+  WGPUChainedStruct* nextInChain;
+  WGPUTexture texture;
+  WGPUSurfaceGetCurrentTextureStatus status;
+} WGPUSurfaceTexture;
+
 // ---------------------------------------------------------------------------------------------
 // Functions
 
@@ -888,6 +967,8 @@ WGPUFuture wgpuInstanceRequestAdapter(WGPUInstance instance,
 WGPUWaitStatus wgpuInstanceWaitAny(WGPUInstance instance, size_t futureCount,
                                    WGPUFutureWaitInfo* futures, uint64_t timeoutNS);
 void wgpuInstanceProcessEvents(WGPUInstance instance);
+WGPUSurface wgpuInstanceCreateSurface(WGPUInstance instance,
+                                      WGPUSurfaceDescriptor const* descriptor);
 void wgpuInstanceRelease(WGPUInstance instance);
 
 WGPUStatus wgpuAdapterGetInfo(WGPUAdapter adapter, WGPUAdapterInfo* info);
@@ -986,6 +1067,18 @@ void wgpuRenderPassEncoderDraw(WGPURenderPassEncoder renderPassEncoder, uint32_t
 void wgpuRenderPassEncoderEnd(WGPURenderPassEncoder renderPassEncoder);
 void wgpuRenderPassEncoderRelease(WGPURenderPassEncoder renderPassEncoder);
 
+// A surface that cannot be configured, or a texture that cannot be had, is reported as a device
+// error (validation) or through the texture's status; `wgpuSurfaceGetCapabilities` returns an
+// error status for an adapter that cannot present to the surface.
+WGPUStatus wgpuSurfaceGetCapabilities(WGPUSurface surface, WGPUAdapter adapter,
+                                      WGPUSurfaceCapabilities* capabilities);
+void wgpuSurfaceCapabilitiesFreeMembers(WGPUSurfaceCapabilities surfaceCapabilities);
+void wgpuSurfaceConfigure(WGPUSurface surface, WGPUSurfaceConfiguration const* config);
+void wgpuSurfaceUnconfigure(WGPUSurface surface);
+void wgpuSurfaceGetCurrentTexture(WGPUSurface surface, WGPUSurfaceTexture* surfaceTexture);
+void wgpuSurfacePresent(WGPUSurface surface);
+void wgpuSurfaceRelease(WGPUSurface surface);
+
 // NOLINTEND(modernize-use-using)
 
 #ifdef __cplusplus
@@ -1009,8 +1102,9 @@ void wgpuRenderPassEncoderRelease(WGPURenderPassEncoder renderPassEncoder);
 #include "webgpu/webgpu_layout.inc"
 
 // Structs that the library's DWARF does not describe (no function of the wrapper names them):
-// the standard layouts, relied on for shader source and compilation messages. The shader tests
-// check that a known error arrives with its line and column, which these offsets carry.
+// the standard layouts, relied on for shader source, compilation messages and the X11 surface
+// source. The shader tests check that a known error arrives with its line and column, which these
+// offsets carry; the window tests present through a surface made from the Xlib source.
 ORV_WGPU_LAYOUT(WGPUShaderSourceWGSL, 32);
 ORV_WGPU_OFFSET(WGPUShaderSourceWGSL, code, 16);
 ORV_WGPU_LAYOUT(WGPUCompilationMessage, 64);
@@ -1020,5 +1114,8 @@ ORV_WGPU_OFFSET(WGPUCompilationMessage, lineNum, 32);
 ORV_WGPU_OFFSET(WGPUCompilationMessage, linePos, 40);
 ORV_WGPU_LAYOUT(WGPUCompilationInfo, 24);
 ORV_WGPU_OFFSET(WGPUCompilationInfo, messages, 16);
+ORV_WGPU_LAYOUT(WGPUSurfaceSourceXlibWindow, 32);
+ORV_WGPU_OFFSET(WGPUSurfaceSourceXlibWindow, display, 16);
+ORV_WGPU_OFFSET(WGPUSurfaceSourceXlibWindow, window, 24);
 
 #endif  // ORV_WEBGPU_WEBGPU_H_
