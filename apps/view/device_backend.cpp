@@ -62,4 +62,25 @@ std::optional<std::string> DeviceRenderer::draw(const GpuPGL4& mvp, const GpuHom
   return std::nullopt;
 }
 
+std::optional<std::string> SurfaceRenderer::draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
+                                                 std::span<const ViewVertex> triangles,
+                                                 std::span<const ViewVertex> lines,
+                                                 ImageView& image) {
+  const webgpu::FrameUniforms uniforms{mvp, eye};
+  image = {};
+  webgpu::Expected<webgpu::FrameOutcome> outcome =
+      renderer_.present(surface_, uniforms, triangles, lines, record_ ? &image_ : nullptr);
+  if (!outcome) {
+    last_error_step_ = outcome.error().step;
+    return describe(outcome.error());
+  }
+  if (*outcome == webgpu::FrameOutcome::skipped) {
+    ++skipped_;
+    return std::nullopt;
+  }
+  ++presented_;
+  if (record_) image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
+  return std::nullopt;
+}
+
 }  // namespace orv::view

@@ -1,5 +1,5 @@
 // The frame loop's device side on orv::webgpu: the compute kernels as `Batches` and the renderer
-// as a `FrameRenderer`.
+// as a `FrameRenderer`, drawing offscreen or presenting to a window's surface.
 #pragma once
 
 #include <optional>
@@ -12,6 +12,20 @@
 #include "view/frame_loop.hpp"
 
 namespace orv::view {
+
+// Failures of these steps mean that no usable adapter was there (exit status 3); later ones are
+// failures of a device that was found.
+constexpr bool isAdapterStep(webgpu::ErrorStep step) noexcept {
+  switch (step) {
+    case webgpu::ErrorStep::instance:
+    case webgpu::ErrorStep::adapter:
+    case webgpu::ErrorStep::backend:
+    case webgpu::ErrorStep::device:
+      return true;
+    default:
+      return false;
+  }
+}
 
 // The kernels in f32: points are rounded once to f32 on the way in, results widened on the way
 // out. Conversion buffers are kept, so a batch of a size seen before allocates nothing here.
@@ -43,6 +57,33 @@ class DeviceRenderer final : public FrameRenderer {
  private:
   webgpu::Renderer& renderer_;
   webgpu::Image image_;
+};
+
+// Presents each frame to a window's surface. With `record`, the picture it leaves is the frame
+// as presented (read back); without, and for a frame the surface skipped, it leaves an empty
+// picture (width 0).
+class SurfaceRenderer final : public FrameRenderer {
+ public:
+  SurfaceRenderer(webgpu::Renderer& renderer, webgpu::Surface& surface, bool record) noexcept
+      : renderer_(renderer), surface_(surface), record_(record) {}
+  std::optional<std::string> draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
+                                  std::span<const ViewVertex> triangles,
+                                  std::span<const ViewVertex> lines, ImageView& image) override;
+
+  // Frames presented and skipped so far.
+  std::uint64_t presented() const noexcept { return presented_; }
+  std::uint64_t skipped() const noexcept { return skipped_; }
+  // The step of the last failure (a surface failure ends the program like a missing display).
+  webgpu::ErrorStep lastErrorStep() const noexcept { return last_error_step_; }
+
+ private:
+  webgpu::Renderer& renderer_;
+  webgpu::Surface& surface_;
+  bool record_;
+  webgpu::Image image_;
+  std::uint64_t presented_ = 0;
+  std::uint64_t skipped_ = 0;
+  webgpu::ErrorStep last_error_step_ = webgpu::ErrorStep::internal;
 };
 
 }  // namespace orv::view

@@ -21,6 +21,13 @@ std::optional<std::string> PngFrameSink::frame(std::uint32_t index, const ImageV
   return writer_.write(path_.data(), image);
 }
 
+std::optional<std::string> RecordSink::frame(std::uint32_t /*index*/, const ImageView& image) {
+  if (image.width == 0) return std::nullopt;
+  if (auto bad = png_.frame(written_, image)) return bad;
+  ++written_;
+  return std::nullopt;
+}
+
 FrameLoop::FrameLoop(const AppConfig& config, const LoopSettings& settings, SceneContent& scene,
                      std::span<const ScriptedEvent> script, Batches& device, Batches& cpu,
                      FrameRenderer& renderer, FrameSink& sink)
@@ -57,7 +64,19 @@ std::optional<std::string> FrameLoop::step() {
     input_.pushEvent(event_memory_, script_[next_event_].event);
     ++next_event_;
   }
-  camera_.update(input_, settings_.dt);
+  return finish(settings_.dt);
+}
+
+std::optional<std::string> FrameLoop::step(std::span<const InputEvent> events, double dt) {
+  input_.beginFrame();
+  for (const InputEvent& e : events)
+    input_.pushEvent(event_memory_, e);
+  return finish(dt);
+}
+
+std::optional<std::string> FrameLoop::finish(double dt) {
+  const std::uint32_t k = frame_;
+  camera_.update(input_, dt);
   input_.mouse.clearDeltas();
   if (input_.reset_camera) camera_.reset();
   if (input_.toggle_wireframe) show_edges_ = !show_edges_;
@@ -69,7 +88,7 @@ std::optional<std::string> FrameLoop::step() {
   const HomVec4 eye{camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
   Batches& batches = use_device_ ? device_ : cpu_;
 
-  if (auto bad = scene_.advance(batches, static_cast<float>(settings_.dt), eye)) return bad;
+  if (auto bad = scene_.advance(batches, static_cast<float>(dt), eye)) return bad;
   const DrawList& list = scene_.drawList();
   camera_coords_.resize(list.positions.size());
   if (auto bad = batches.pglAction(world_to_camera, list.positions, camera_coords_)) return bad;

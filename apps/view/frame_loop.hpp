@@ -2,16 +2,19 @@
 // and reaches the device through `Batches` (the compute kernels) and `FrameRenderer` (the draw).
 //
 // Frame k (from 0):
-//   1. `beginFrame`, then the script's events of frame k folded in file order;
-//   2. `camera.update(state, dt)`, then `state.mouse.clearDeltas()`;
+//   1. `beginFrame`, then the frame's events folded in order: the script's events of frame k
+//      (headless), or the events the window reported since the last frame;
+//   2. `camera.update(state, dt)`, then `state.mouse.clearDeltas()`, with the fixed dt (headless)
+//      or the one the window measured;
 //   3. reset_camera → `camera.reset()`; toggle_wireframe (F1) shows or hides the edges;
 //      toggle_pipeline (F2) switches the batches between the device and the CPU;
 //   4. `mvpGpu` and `worldToCamera` of the camera;
 //   5. the scene advances by dt (the default scene's RK4 and distance batches), and the PGL action
 //      batch takes every point to camera coordinates c = W·q;
 //   6. discs and edges are built from those (view_geometry.hpp), drawn, and handed to the sink.
-// So frame k shows the state after k + 1 updates. Escape (`should_close`) has no effect here:
-// there is no window to close, and the loop renders the number of frames it was asked for.
+// So frame k shows the state after k + 1 updates. Escape (`should_close`) has no effect here: the
+// window reads it from `input()` and closes; headless, the loop renders the number of frames it
+// was asked for.
 //
 // After the first frame the loop itself requests no heap memory: every buffer is reused, and the
 // event list is grown to `max_events` when the loop is made.
@@ -80,6 +83,27 @@ class PngFrameSink final : public FrameSink {
   PngWriter writer_;
 };
 
+// Writes only the pictures that are not empty, numbered from 0 in the order they come: a window's
+// presented frames when it records.
+class RecordSink final : public FrameSink {
+ public:
+  explicit RecordSink(const std::string& dir) : png_(dir) {}
+  std::optional<std::string> frame(std::uint32_t index, const ImageView& image) override;
+  std::uint32_t written() const noexcept { return written_; }
+
+ private:
+  PngFrameSink png_;
+  std::uint32_t written_ = 0;
+};
+
+// Receives pictures and keeps none (a window that does not record).
+class DiscardSink final : public FrameSink {
+ public:
+  std::optional<std::string> frame(std::uint32_t, const ImageView&) override {
+    return std::nullopt;
+  }
+};
+
 struct LoopSettings {
   std::uint32_t width = 0;
   std::uint32_t height = 0;
@@ -97,18 +121,30 @@ class FrameLoop {
   FrameLoop& operator=(const FrameLoop&) = delete;
   ~FrameLoop();
 
-  // Runs the next frame; describes what failed otherwise (a device error, a file not written).
+  // Runs the next frame with the script's events and the fixed dt; describes what failed
+  // otherwise (a device error, a file not written).
   std::optional<std::string> step();
+  // Runs the next frame with `events` and `dt` (a window's).
+  std::optional<std::string> step(std::span<const InputEvent> events, double dt);
+  // The picture's size from the next frame on (a window that was resized).
+  void resize(std::uint32_t width, std::uint32_t height) noexcept {
+    settings_.width = width;
+    settings_.height = height;
+  }
 
   std::uint32_t framesDone() const noexcept { return frame_; }
   const OrvCamera& camera() const noexcept { return camera_; }
   const InputState& input() const noexcept { return input_; }
+  const LoopSettings& settings() const noexcept { return settings_; }
   bool edgesShown() const noexcept { return show_edges_; }
   bool onDevice() const noexcept { return use_device_; }
   const FrameGeometry& geometry() const noexcept { return geometry_; }
   std::span<const HomVec4> cameraCoordinates() const noexcept { return camera_coords_; }
 
  private:
+  // Steps 2 to 6 of a frame whose events have been folded in.
+  std::optional<std::string> finish(double dt);
+
   LoopSettings settings_;
   SceneContent& scene_;
   std::span<const ScriptedEvent> script_;

@@ -9,24 +9,6 @@
 
 namespace orv::view {
 
-namespace {
-
-// Failures of these steps mean that no usable adapter was there (exit status 3); later ones are
-// failures of a device that was found.
-bool isAdapterStep(webgpu::ErrorStep step) noexcept {
-  switch (step) {
-    case webgpu::ErrorStep::instance:
-    case webgpu::ErrorStep::adapter:
-    case webgpu::ErrorStep::backend:
-    case webgpu::ErrorStep::device:
-      return true;
-    default:
-      return false;
-  }
-}
-
-}  // namespace
-
 int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* err) {
   const ViewOptions& o = inputs.options;
   webgpu::Expected<webgpu::Device> device = webgpu::Device::create();

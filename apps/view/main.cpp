@@ -1,11 +1,13 @@
 // orv-view: the frame loop that ORV's core was made for, as a program (see view/options.hpp for
-// the command line and view/frame_loop.hpp for what each frame does).
+// the command line, view/frame_loop.hpp for what each frame does, view/headless.hpp and
+// view/window.hpp for the two ways it runs).
 #include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "view/headless.hpp"
 #include "view/view_inputs.hpp"
+#include "view/window.hpp"
 
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
@@ -19,5 +21,6 @@ int main(int argc, char** argv) {
     std::fputs(orv::view::usageText().data(), stdout);
     return orv::view::EXIT_OK;
   }
-  return orv::view::runHeadless(load.inputs, config, stderr);
+  if (load.inputs.options.headless) return orv::view::runHeadless(load.inputs, config, stderr);
+  return orv::view::runWindow(load.inputs, config, stderr);
 }

@@ -17,24 +17,55 @@ namespace orv::view {
 
 namespace {
 
-enum class Opt : std::uint8_t { headless, help, frames, out, scene, input, size, dt };
+enum class Opt : std::uint8_t {
+  headless,
+  help,
+  frames,
+  out,
+  scene,
+  input,
+  size,
+  dt,
+  record,
+  no_vsync
+};
+
+// Which mode an option belongs to.
+enum class Mode : std::uint8_t { both, headless, window };
 
 struct OptSpec {
   std::string_view name;
   Opt opt;
   bool takes_value;
+  Mode mode;
 };
 
-constexpr std::array<OptSpec, 8> specs{{
-    {"--headless", Opt::headless, false},
-    {"--help", Opt::help, false},
-    {"--frames", Opt::frames, true},
-    {"--out", Opt::out, true},
-    {"--scene", Opt::scene, true},
-    {"--input", Opt::input, true},
-    {"--size", Opt::size, true},
-    {"--dt", Opt::dt, true},
+constexpr std::array<OptSpec, 10> specs{{
+    {"--headless", Opt::headless, false, Mode::both},
+    {"--help", Opt::help, false, Mode::both},
+    {"--frames", Opt::frames, true, Mode::headless},
+    {"--out", Opt::out, true, Mode::headless},
+    {"--scene", Opt::scene, true, Mode::both},
+    {"--input", Opt::input, true, Mode::headless},
+    {"--size", Opt::size, true, Mode::both},
+    {"--dt", Opt::dt, true, Mode::headless},
+    {"--record", Opt::record, true, Mode::window},
+    {"--no-vsync", Opt::no_vsync, false, Mode::window},
 }};
+
+// Why an option of the other mode is refused.
+constexpr std::string_view headlessOnly(Opt opt) noexcept {
+  switch (opt) {
+    case Opt::out:
+      return "only with --headless (a window records its frames with --record DIR)";
+    case Opt::dt:
+      return "only with --headless (a window takes its time step from the clock)";
+    case Opt::input:
+      return "only with --headless (a window takes its input from the keyboard and mouse)";
+    default:
+      return "only with --headless";
+  }
+}
 
 std::optional<std::uint32_t> parseSide(std::string_view s) {
   const std::optional<std::uint64_t> n = parseIndex(s, MAX_IMAGE_SIDE);
@@ -56,8 +87,10 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
     case Opt::out:
     case Opt::scene:
     case Opt::input:
+    case Opt::record:
       if (value.empty()) return std::string("empty path");
       if (opt == Opt::out) o.out_dir = value;
+      if (opt == Opt::record) o.record_dir = value;
       if (opt == Opt::scene) o.scene_path = std::string(value);
       if (opt == Opt::input) o.input_path = std::string(value);
       return std::nullopt;
@@ -85,6 +118,7 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
     }
     case Opt::headless:
     case Opt::help:
+    case Opt::no_vsync:
       break;
   }
   return std::nullopt;
@@ -101,6 +135,7 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
   o.width = config.window_width;
   o.height = config.window_height;
   o.dt = config.frame_dt;
+  o.vsync = config.vsync;
   std::array<bool, specs.size()> seen{};
   const auto fail = [&](std::string problem) {
     result.error = std::move(problem);
@@ -127,6 +162,7 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
       if (eq != std::string_view::npos) return fail(shown + ": takes no value");
       if (spec->opt == Opt::headless) o.headless = true;
       if (spec->opt == Opt::help) o.help = true;
+      if (spec->opt == Opt::no_vsync) o.vsync = false;
       continue;
     }
     std::string_view value;
@@ -139,9 +175,18 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
     if (auto bad = applyValue(spec->opt, value, o)) return fail(shown + ": " + *bad);
   }
   if (o.help) return result;
-  if (!o.headless) {
-    return fail("--headless: required (this build renders into PNG files only)");
+  // Options of the other mode, in the order of the table.
+  for (std::size_t index = 0; index < specs.size(); ++index) {
+    if (!seen[index]) continue;
+    const OptSpec& spec = specs[index];
+    if (spec.mode == Mode::headless && !o.headless) {
+      return fail(std::string(spec.name) + ": " + std::string(headlessOnly(spec.opt)));
+    }
+    if (spec.mode == Mode::window && o.headless) {
+      return fail(std::string(spec.name) + ": only in a window (without --headless)");
+    }
   }
+  if (!o.headless) return result;
   if (o.frames == 0) return fail("--frames: required");
   if (o.out_dir.empty()) return fail("--out: required");
   return result;
@@ -150,12 +195,19 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
 std::string_view usageText() noexcept {
   return "usage: orv-view --headless --frames N --out DIR [--scene FILE] [--input FILE]\n"
          "                [--size WxH] [--dt SECONDS]\n"
-         "Renders N frames of the frame loop into DIR/frame_00000.png, frame_00001.png, ...\n"
+         "       orv-view [--scene FILE] [--size WxH] [--record DIR] [--no-vsync]\n"
+         "With --headless, renders N frames of the frame loop into DIR/frame_00000.png,\n"
+         "frame_00001.png, ...; without it, opens a window to fly through S3 with the keyboard\n"
+         "and mouse (W A S D move, E/Q up and down, right mouse button turns, wheel changes the\n"
+         "speed, R resets, F1 edges, F2 CPU/GPU, Escape quits).\n"
          "  --scene FILE   points and great-circle edges to draw instead of the default scene\n"
-         "  --input FILE   scripted input events, by frame\n"
-         "  --size WxH     image size (default 1280x720)\n"
-         "  --dt SECONDS   time step of a frame (default 1/60)\n"
-         "Exit status: 0 done, 1 failure while rendering, 2 bad input, 3 no usable GPU adapter.\n";
+         "  --size WxH     image or window size (default 1280x720)\n"
+         "  --input FILE   headless: scripted input events, by frame\n"
+         "  --dt SECONDS   headless: time step of a frame (default 1/60)\n"
+         "  --record DIR   window: write each presented frame to DIR/frame_00000.png, ...\n"
+         "  --no-vsync     window: present as soon as a frame is drawn (mailbox or immediate)\n"
+         "Exit status: 0 done (or the window closed), 1 failure while rendering, 2 bad input or\n"
+         "no display/window surface, 3 no usable GPU adapter.\n";
 }
 
 std::optional<std::string> prepareOutputDirectory(const std::string& dir) {

@@ -1,10 +1,11 @@
 // orv-view's command line:
 //
+//   orv-view [--scene FILE] [--size WxH] [--record DIR] [--no-vsync]           (a window)
 //   orv-view --headless --frames N --out DIR [--scene FILE] [--input FILE] [--size WxH]
-//            [--dt SECONDS]
+//            [--dt SECONDS]                                               (PNG files, no window)
 //
 // Each option takes its value as the next argument or after `=` (`--frames=10`). An option given
-// twice, an unknown option and a stray argument are errors.
+// twice, an unknown option, a stray argument and an option of the other mode are errors.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +28,11 @@ struct ViewOptions {
   bool help = false;  // --help: print the usage and stop
   std::uint32_t frames = 0;
   std::string out_dir;
+  std::string record_dir;  // window: write each presented frame here (empty: do not)
+  bool vsync = true;       // window: the default comes from AppConfig; --no-vsync turns it off
   std::optional<std::string> scene_path;
   std::optional<std::string> input_path;
-  std::uint32_t width = 0;  // the defaults come from AppConfig
+  std::uint32_t width = 0;  // the image or the window; the defaults come from AppConfig
   std::uint32_t height = 0;
   double dt = 0.0;
 };

@@ -49,7 +49,13 @@ InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& c
     }
     in.script = std::move(script.events);
   }
-  if (auto bad = prepareOutputDirectory(in.options.out_dir)) result.error = "--out: " + *bad;
+  if (in.options.headless) {
+    if (auto bad = prepareOutputDirectory(in.options.out_dir)) result.error = "--out: " + *bad;
+  } else if (!in.options.record_dir.empty()) {
+    if (auto bad = prepareOutputDirectory(in.options.record_dir)) {
+      result.error = "--record: " + *bad;
+    }
+  }
   return result;
 }
 

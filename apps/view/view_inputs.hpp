@@ -21,6 +21,9 @@ inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = 1;      // something failed while rendering
 inline constexpr int EXIT_BAD_INPUT = 2;   // a bad option, file or output directory
 inline constexpr int EXIT_NO_ADAPTER = 3;  // no usable GPU adapter
+// No display, or a window or its surface could not be made or kept (the same status as bad input:
+// nothing was rendered).
+inline constexpr int EXIT_NO_WINDOW = 2;
 
 struct ViewInputs {
   ViewOptions options;
@@ -36,7 +39,7 @@ struct InputsLoad {
 };
 
 // Parses `args` (without the program name), reads and checks the files they name, and, unless
-// --help was given, prepares the output directory.
+// --help was given, prepares the output directory (--out, or --record in a window).
 InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& config);
 
 }  // namespace orv::view

@@ -10,27 +10,8 @@
 #include <new>
 #include <string>
 
+#include "allocation_count.hpp"
 #include "view/frame_loop.hpp"
-
-// Counts every allocation through operator new in this test program, so that a test can assert
-// that a stretch of code made none.
-namespace {
-std::atomic<std::size_t> news{0};
-}  // namespace
-
-// This replacement pairs malloc with free itself; g++ sees only the operator names and would warn
-// that operator new's pointer reaches free.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
-void* operator new(std::size_t size) {
-  news.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace orv::view {
 namespace {
@@ -217,10 +198,10 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
   FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, events, device, cpu, renderer, sink);
   ASSERT_FALSE(loop.step());
   const std::size_t png_heap = sink.writer().heapRequests();
-  const std::size_t before = news.load();
+  const std::size_t before = test::allocationsSoFar();
   for (int k = 1; k < 10; ++k)
     ASSERT_FALSE(loop.step());
-  EXPECT_EQ(news.load(), before);
+  EXPECT_EQ(test::allocationsSoFar(), before);
   EXPECT_EQ(sink.writer().heapRequests(), png_heap);
   EXPECT_TRUE(std::filesystem::exists(dir / "frame_00009.png"));
   const DecodedPng back = readPng((dir / "frame_00009.png").string());

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "run_program.hpp"
+#include "child_process.hpp"
 #include "view/input_script.hpp"
 #include "view/png_writer.hpp"
 #include "view/view_geometry.hpp"
@@ -46,9 +47,11 @@ class Scratch {
   fs::path dir_;
 };
 
-test::ProgramResult runView(std::vector<std::string> args, std::vector<std::string> env = {}) {
+peer::Completed runView(std::vector<std::string> args, std::vector<std::string> env = {}) {
   args.insert(args.begin(), ORV_VIEW_PATH);
-  return test::runProgram(args, env, 120000);
+  peer::ChildProcess::Options options;
+  options.env = std::move(env);
+  return peer::runToCompletion(args, options, std::chrono::seconds(120));
 }
 
 std::size_t countFrames(const std::string& dir) {
@@ -89,7 +92,23 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
        "--frames: 'ten'"},
       {"no --frames", {"--headless", "--out", "OUT"}, "", "", "--frames: required"},
       {"no --out", {"--headless", "--frames", "1"}, "", "", "--out: required"},
-      {"no --headless", {"--frames", "1", "--out", "OUT"}, "", "", "--headless: required"},
+      {"headless options without --headless",
+       {"--frames", "1", "--out", "OUT"},
+       "",
+       "",
+       "--frames: only with --headless"},
+      {"--out without --headless", {"--out", "OUT"}, "", "", "--out: only with --headless"},
+      {"--record with --headless",
+       {"--headless", "--frames", "1", "--out", "OUT", "--record", "OUT"},
+       "",
+       "",
+       "--record: only in a window"},
+      {"--no-vsync with --headless",
+       {"--headless", "--frames", "1", "--out", "OUT", "--no-vsync"},
+       "",
+       "",
+       "--no-vsync: only in a window"},
+      {"record under a file", {"--record", "FILE/sub"}, "", "", "--record: cannot create"},
       {"option twice",
        {"--headless", "--frames", "1", "--frames", "2", "--out", "OUT"},
        "",
@@ -182,7 +201,7 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
       if (a == "FILE/sub") a = file + "/sub";
       args.push_back(a);
     }
-    const test::ProgramResult r = runView(args);
+    const peer::Completed r = runView(args);
     EXPECT_EQ(r.exit_code, 2) << r.err;
     EXPECT_TRUE(r.err.starts_with("orv-view: ")) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -196,8 +215,8 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
 TEST(ViewProgram, NoAdapterGetsOneLineAndStatus3) {
   Scratch scratch;
   const std::string out = scratch.path("out");
-  const test::ProgramResult r = runView({"--headless", "--frames", "2", "--out", out},
-                                        {"VK_ICD_FILENAMES=/nonexistent/icd.json"});
+  const peer::Completed r = runView({"--headless", "--frames", "2", "--out", out},
+                                    {"VK_ICD_FILENAMES=/nonexistent/icd.json"});
   EXPECT_EQ(r.exit_code, 3) << r.err;
   // One line of ours; the Vulkan loader may add its own complaints before it.
   const std::size_t at = r.err.find("orv-view: no usable GPU adapter: ");
@@ -207,7 +226,7 @@ TEST(ViewProgram, NoAdapterGetsOneLineAndStatus3) {
 }
 
 TEST(ViewProgram, HelpPrintsTheUsage) {
-  const test::ProgramResult r = runView({"--help"});
+  const peer::Completed r = runView({"--help"});
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(r.out.starts_with("usage: orv-view --headless --frames N --out DIR")) << r.out;
 }
@@ -385,7 +404,7 @@ TEST(ViewProgram, DiscsLandWithinAPixelOfTheProjectionFromPosesAllOverS3) {
     }
     Scratch scratch;
     const std::string size = std::to_string(pose.width) + "x" + std::to_string(pose.height);
-    const test::ProgramResult r = runView(
+    const peer::Completed r = runView(
         {"--headless", "--frames", std::to_string(pose.frames), "--out", scratch.path("out"),
          "--scene", scratch.write("scene.txt", sceneText(points)), "--input",
          scratch.write("input.txt", pose.script), "--size", size, "--dt", std::to_string(pose.dt)});
@@ -439,7 +458,7 @@ TEST(ViewProgram, AntipodalRepresentativesDrawTheSamePicture) {
       "point -0.3 0.2 0.3 0.6 0 0 1\nedge 1 2\n";
   const std::string script = "0 key w press\n0 button right press\n0 move 40 10\n";
   for (const auto& [dir, text] : {std::pair{"a", a}, {"b", b}}) {
-    const test::ProgramResult r =
+    const peer::Completed r =
         runView({"--headless", "--frames", "3", "--out", scratch.path(dir), "--scene",
                  scratch.write(std::string(dir) + ".txt", text), "--input",
                  scratch.write("input.txt", script), "--size", "320x240"});

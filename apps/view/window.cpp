@@ -1,0 +1,268 @@
+#include "view/window.hpp"
+
+#include <GLFW/glfw3.h>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "orv/webgpu.hpp"
+#include "view/device_backend.hpp"
+#include "view/frame_loop.hpp"
+#include "view/scene_content.hpp"
+#include "view/window_input.hpp"
+#include "view/window_x11.hpp"
+
+namespace orv::view {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the title's readout is rewritten (each rewrite is a request to the X server).
+constexpr std::chrono::milliseconds kReadoutPeriod{250};
+// How long a minimised window sleeps between looks at its events.
+constexpr double kMinimisedWait = 0.1;
+
+// GLFW's description of its last error, or `fallback`.
+std::string glfwProblem(const char* fallback) {
+  const char* description = nullptr;
+  glfwGetError(&description);
+  return description != nullptr ? std::string(description) : std::string(fallback);
+}
+
+// glfwInit … glfwTerminate.
+class GlfwLibrary {
+ public:
+  GlfwLibrary() : ok_(glfwInit() == GLFW_TRUE) {}
+  GlfwLibrary(const GlfwLibrary&) = delete;
+  GlfwLibrary& operator=(const GlfwLibrary&) = delete;
+  ~GlfwLibrary() {
+    if (ok_) glfwTerminate();
+  }
+  bool ok() const noexcept { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+struct WindowDeleter {
+  void operator()(GLFWwindow* w) const noexcept { glfwDestroyWindow(w); }
+};
+using WindowHandle = std::unique_ptr<GLFWwindow, WindowDeleter>;
+
+WindowEvents& eventsOf(GLFWwindow* window) {
+  return *static_cast<WindowEvents*>(glfwGetWindowUserPointer(window));
+}
+
+// Every callback of the window queues its event for the next frame.
+void connectCallbacks(GLFWwindow* window, WindowEvents& events) {
+  glfwSetWindowUserPointer(window, &events);
+  glfwSetKeyCallback(window, [](GLFWwindow* w, int key, int scancode, int action, int mods) {
+    eventsOf(w).key(key, scancode, action, mods);
+  });
+  glfwSetMouseButtonCallback(window, [](GLFWwindow* w, int button, int action, int mods) {
+    eventsOf(w).mouseButton(button, action, mods);
+  });
+  glfwSetCursorPosCallback(window,
+                           [](GLFWwindow* w, double x, double y) { eventsOf(w).cursor(x, y); });
+  glfwSetScrollCallback(window, [](GLFWwindow* w, double x_offset, double y_offset) {
+    eventsOf(w).scroll(x_offset, y_offset);
+  });
+  glfwSetCharCallback(
+      window, [](GLFWwindow* w, unsigned int codepoint) { eventsOf(w).character(codepoint); });
+}
+
+// The title: the configured one, then what a user wants to know while flying.
+class Readout {
+ public:
+  Readout(std::string base, Clock::time_point now) : base_(std::move(base)), since_(now) {}
+
+  void frameDone(GLFWwindow* window, const OrvCamera& camera, Clock::time_point now) {
+    ++frames_;
+    const auto elapsed = now - since_;
+    if (elapsed < kReadoutPeriod) return;
+    const double fps =
+        static_cast<double>(frames_) / std::chrono::duration<double>(elapsed).count();
+    // The arc from the start (0, 0, 0, 1) in elliptic space: q and −q are one point.
+    const double from_start = std::acos(std::min(std::fabs(camera.pos[3]), 1.0));
+    std::snprintf(title_.data(), title_.size(),
+                  "%s - %.0f fps - speed %.2f rad/s - at (%+.3f, %+.3f, %+.3f, %+.3f), %.3f rad "
+                  "from the start",
+                  base_.c_str(), fps, camera.speed, camera.pos[0], camera.pos[1], camera.pos[2],
+                  camera.pos[3], from_start);
+    glfwSetWindowTitle(window, title_.data());
+    frames_ = 0;
+    since_ = now;
+  }
+
+ private:
+  std::string base_;
+  Clock::time_point since_;
+  std::uint32_t frames_ = 0;
+  std::array<char, 256> title_{};
+};
+
+}  // namespace
+
+int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err) {
+  const ViewOptions& o = inputs.options;
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || display[0] == '\0') {
+    std::fputs(
+        "orv-view: no display (DISPLAY is not set): run it in a desktop session, or render into "
+        "PNG files with --headless\n",
+        err);
+    return EXIT_NO_WINDOW;
+  }
+  const GlfwLibrary glfw;
+  if (!glfw.ok()) {
+    std::fprintf(err, "orv-view: cannot open a window on display %s: %s\n", display,
+                 glfwProblem("the windowing library did not start").c_str());
+    return EXIT_NO_WINDOW;
+  }
+  const std::string title(config.title);
+  glfwWindowHint(GLFW_CLIENT_API, GLFW_NO_API);  // WebGPU presents; no OpenGL context
+  glfwWindowHint(GLFW_RESIZABLE, GLFW_TRUE);
+  const WindowHandle window(glfwCreateWindow(static_cast<int>(o.width), static_cast<int>(o.height),
+                                             title.c_str(), nullptr, nullptr));
+  if (!window) {
+    std::fprintf(err, "orv-view: cannot open a window on display %s: %s\n", display,
+                 glfwProblem("no window").c_str());
+    return EXIT_NO_WINDOW;
+  }
+  installXErrorHandler();
+
+  webgpu::Expected<webgpu::Device> device = webgpu::Device::create();
+  if (!device) {
+    const webgpu::Error& e = device.error();
+    if (isAdapterStep(e.step)) {
+      std::fprintf(err, "orv-view: no usable GPU adapter: %s\n", e.describe().c_str());
+      return EXIT_NO_ADAPTER;
+    }
+    std::fprintf(err, "orv-view: %s\n", e.describe().c_str());
+    return EXIT_FAILED;
+  }
+  webgpu::Expected<webgpu::ComputeKernels> kernels = webgpu::ComputeKernels::create(*device);
+  if (!kernels) {
+    std::fprintf(err, "orv-view: %s\n", kernels.error().describe().c_str());
+    return EXIT_FAILED;
+  }
+
+  // The surface goes before the device and the window (it is declared after both).
+  webgpu::Expected<webgpu::Surface> surface =
+      webgpu::Surface::create(*device, nativeWindow(window.get()));
+  if (!surface) {
+    std::fprintf(err, "orv-view: cannot present to the window: %s\n",
+                 surface.error().describe().c_str());
+    return EXIT_NO_WINDOW;
+  }
+  const bool record = !o.record_dir.empty();
+  int fb_width = 0;
+  int fb_height = 0;
+  glfwGetFramebufferSize(window.get(), &fb_width, &fb_height);
+  webgpu::SurfaceOptions surface_options;
+  surface_options.width = fb_width > 0 ? static_cast<std::uint32_t>(fb_width) : o.width;
+  surface_options.height = fb_height > 0 ? static_cast<std::uint32_t>(fb_height) : o.height;
+  surface_options.vsync = o.vsync;
+  surface_options.readable = record;
+  if (webgpu::Status ok = surface->configure(surface_options); !ok) {
+    std::fprintf(err, "orv-view: cannot present to the window: %s\n",
+                 ok.error().describe().c_str());
+    return EXIT_NO_WINDOW;
+  }
+  webgpu::Expected<webgpu::Renderer> renderer = webgpu::Renderer::create(*device, *surface);
+  if (!renderer) {
+    std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
+    return EXIT_FAILED;
+  }
+
+  std::unique_ptr<SceneContent> scene;
+  if (inputs.scene) {
+    scene = std::make_unique<FileScene>(*inputs.scene);
+  } else {
+    scene = std::make_unique<DefaultScene>();
+  }
+  DeviceBatches device_batches(*kernels);
+  CpuBatches cpu_batches;
+  SurfaceRenderer surface_renderer(*renderer, *surface, record);
+  std::unique_ptr<FrameSink> sink;
+  if (record) {
+    sink = std::make_unique<RecordSink>(o.record_dir);
+  } else {
+    sink = std::make_unique<DiscardSink>();
+  }
+  FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, *scene,
+                 {}, device_batches, cpu_batches, surface_renderer, *sink);
+
+  WindowEvents events(config.max_events);
+  connectCallbacks(window.get(), events);
+  bool captured = false;
+  const auto period =
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(config.frame_dt));
+  Clock::time_point last = Clock::now();
+  bool first = true;
+  Readout readout(title, last);
+
+  while (glfwWindowShouldClose(window.get()) == GLFW_FALSE) {
+    glfwPollEvents();
+    installXErrorHandler();
+    if (auto x_error = takeXError()) {
+      std::fprintf(err, "orv-view: the X connection failed: %s\n", x_error->c_str());
+      return EXIT_NO_WINDOW;
+    }
+    glfwGetFramebufferSize(window.get(), &fb_width, &fb_height);
+    if (fb_width <= 0 || fb_height <= 0) {
+      // Minimised: nothing to present until the window comes back; its events keep queueing.
+      glfwWaitEventsTimeout(kMinimisedWait);
+      continue;
+    }
+    const auto w = static_cast<std::uint32_t>(fb_width);
+    const auto h = static_cast<std::uint32_t>(fb_height);
+    if (w != surface_options.width || h != surface_options.height) {
+      surface_options.width = w;
+      surface_options.height = h;
+      if (webgpu::Status ok = surface->configure(surface_options); !ok) {
+        std::fprintf(err, "orv-view: cannot present to the window: %s\n",
+                     ok.error().describe().c_str());
+        return EXIT_NO_WINDOW;
+      }
+      loop.resize(w, h);
+    }
+
+    const Clock::time_point start = Clock::now();
+    const double dt = first ? 0.0 : frameDt(last, start);
+    first = false;
+    last = start;
+    if (auto bad = loop.step(events.events(), dt)) {
+      const bool surface_failed = surface_renderer.lastErrorStep() == webgpu::ErrorStep::surface;
+      std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(loop.framesDone()),
+                   bad->c_str());
+      return surface_failed ? EXIT_NO_WINDOW : EXIT_FAILED;
+    }
+    events.clear();
+
+    const InputState& input = loop.input();
+    if (input.should_close) glfwSetWindowShouldClose(window.get(), GLFW_TRUE);
+    // While the right button turns the camera the cursor is hidden and held in the window, so
+    // that a turn can go on past the window's edge.
+    if (input.mouse.right_pressed != captured) {
+      captured = input.mouse.right_pressed;
+      glfwSetInputMode(window.get(), GLFW_CURSOR,
+                       captured ? GLFW_CURSOR_DISABLED : GLFW_CURSOR_NORMAL);
+      double x = 0.0;
+      double y = 0.0;
+      glfwGetCursorPos(window.get(), &x, &y);
+      events.moveOrigin(x, y);
+    }
+    readout.frameDone(window.get(), loop.camera(), Clock::now());
+    if (o.vsync) std::this_thread::sleep_until(start + period);
+  }
+  return EXIT_OK;
+}
+
+}  // namespace orv::view

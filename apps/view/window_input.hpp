@@ -1,0 +1,70 @@
+// What a window reports, as orv_input's events: GLFW's key, mouse-button, cursor, scroll and
+// character callbacks become `InputEvent`s queued for the next frame, and the time between frames
+// becomes the frame's dt. Nothing here opens a window, so all of it is tested without a display.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "orv/input.hpp"
+
+namespace orv::view {
+
+// The longest time step a frame is given: a stall (a window being dragged, a slow first frame, a
+// machine under load) moves the camera at most this many seconds' worth, 0.2 rad at the default
+// speed, instead of throwing it across the sphere.
+inline constexpr double MAX_FRAME_DT = 0.1;
+
+// Seconds between `from` and `to` of a monotonic clock, as a frame's dt: 0 when the clock did not
+// advance, at most MAX_FRAME_DT.
+double frameDt(std::chrono::steady_clock::time_point from,
+               std::chrono::steady_clock::time_point to) noexcept;
+
+// The events of one frame, in arrival order, in a buffer of fixed capacity: an event that finds it
+// full is counted and dropped (the frame loop's InputState has the same bound). The arguments are
+// GLFW's: its key codes are orv's `Key` codes, its modifier bits `KeyMods::fromBits`' bits, its
+// actions press 1, release 0 and repeat 2, its mouse buttons 0 left, 1 right, 2 middle (3 to 7 are
+// passed on; the input state ignores them).
+class WindowEvents {
+ public:
+  // Allocates the buffer of `capacity` events now; nothing later allocates.
+  explicit WindowEvents(std::uint32_t capacity);
+
+  // A key: press, release or repeat; a key GLFW does not know (GLFW_KEY_UNKNOWN, -1) or an
+  // action it does not define is not queued.
+  void key(int key, int scancode, int action, int mods) noexcept;
+  // A mouse button at the last cursor position.
+  void mouseButton(int button, int action, int mods) noexcept;
+  // The cursor at (x, y), window coordinates: the motion is measured from the position before
+  // (from `moveOrigin`'s position, or none on the first report).
+  void cursor(double x, double y) noexcept;
+  // A scroll at the last cursor position.
+  void scroll(double x_offset, double y_offset) noexcept;
+  void character(unsigned int codepoint) noexcept;
+
+  // Where the next cursor motion is measured from: the cursor jumped without a motion of the user
+  // (it was captured or released), so the jump must not count as one.
+  void moveOrigin(double x, double y) noexcept;
+
+  std::span<const InputEvent> events() const noexcept { return {events_.data(), size_}; }
+  // Empties the queue for the next frame; `dropped` starts again from 0.
+  void clear() noexcept {
+    size_ = 0;
+    dropped_ = 0;
+  }
+  std::uint32_t dropped() const noexcept { return dropped_; }
+
+ private:
+  void push(const InputEvent& e) noexcept;
+
+  std::vector<InputEvent> events_;
+  std::uint32_t size_ = 0;
+  std::uint32_t dropped_ = 0;
+  bool have_cursor_ = false;
+  double x_ = 0.0;
+  double y_ = 0.0;
+};
+
+}  // namespace orv::view
