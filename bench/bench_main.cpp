@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "bench_util.hpp"
-#include "simd/fast_paths.hpp"
+#include "fast_paths.hpp"
 
 namespace orv::bench {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "orv/gpu.hpp"
-#include "simd/fast_paths.hpp"
+#include "fast_paths.hpp"
 
 namespace orv {
 

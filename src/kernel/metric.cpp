@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "orv/kernel.hpp"
-#include "simd/lanes.hpp"
+#include "lanes.hpp"
 
 namespace orv {
 

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "orv/kernel.hpp"
-#include "simd/fast_paths.hpp"
+#include "fast_paths.hpp"
 
 namespace orv {
 

@@ -2,7 +2,7 @@
 // expanded into one function per instruction set by the target attributes below, so that the
 // paths share their arithmetic to the operation; a table holds each set's functions, and every
 // dispatcher picks its entry from it the same way.
-#include "simd/fast_paths.hpp"
+#include "fast_paths.hpp"
 
 #include <immintrin.h>
 
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "simd/lanes.hpp"
+#include "lanes.hpp"
 
 namespace orv::detail {
 namespace {

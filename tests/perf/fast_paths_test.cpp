@@ -18,7 +18,7 @@
 #include "orv/gpu.hpp"
 #include "orv/kernel.hpp"
 #include "perf/reference.hpp"
-#include "simd/fast_paths.hpp"
+#include "fast_paths.hpp"
 
 namespace orv::detail {
 inline void PrintTo(Isa isa, std::ostream* os) { *os << isaName(isa); }
