@@ -14,13 +14,13 @@
 namespace orv::check {
 namespace {
 
-constexpr int kMaxFrames = 16;
+constexpr int max_frames = 16;
 
 struct Block {
   std::size_t bytes = 0;
   std::size_t alignment = 0;
   std::uint64_t sequence = 0;  // allocation order, so that leak reports come out in that order
-  std::array<void*, kMaxFrames> frames{};
+  std::array<void*, max_frames> frames{};
   int frame_count = 0;
 };
 
@@ -76,7 +76,7 @@ void* CheckingAllocator::do_allocate(std::size_t bytes, std::size_t alignment) {
   void* p = ::operator new (bytes, std::align_val_t{alignment});
   Block block{bytes, alignment, table_->next_sequence++, {}, 0};
   // Leave out this frame: the trace starts where memory_resource::allocate was called.
-  std::array<void*, kMaxFrames + 1> frames{};
+  std::array<void*, max_frames + 1> frames{};
   const int count = ::backtrace(frames.data(), static_cast<int>(frames.size()));
   block.frame_count = std::max(0, count - 1);
   std::copy_n(frames.begin() + 1, block.frame_count, block.frames.begin());

@@ -16,13 +16,13 @@ namespace orv::detail {
 namespace {
 
 template <class V>
-inline constexpr unsigned kParts = 4 / kLanes<V>;
+inline constexpr unsigned part_count = 4 / lane_count<V>;
 
 // A column-major 4×4 matrix as vectors: part[c][p] holds rows p·lanes .. p·lanes + lanes − 1 of
 // column c.
 template <class V>
 struct Columns {
-  V part[4][kParts<V>];
+  V part[4][part_count<V>];
 };
 
 template <class V>
@@ -30,8 +30,8 @@ template <class V>
 #pragma GCC unroll 4
   for (std::size_t c = 0; c < 4; ++c) {
 #pragma GCC unroll 2
-    for (std::size_t p = 0; p < kParts<V>; ++p)
-      std::memcpy(&cols.part[c][p], m + 4 * c + kLanes<V> * p, sizeof(V));
+    for (std::size_t p = 0; p < part_count<V>; ++p)
+      std::memcpy(&cols.part[c][p], m + 4 * c + lane_count<V> * p, sizeof(V));
   }
 }
 
@@ -61,10 +61,10 @@ template <Store kStore>
   }
 }
 
-// Writes part p (kLanes<V> coordinates) of a point's result.
+// Writes part p (lane_count<V> coordinates) of a point's result.
 template <class V, Store kStore>
 [[gnu::always_inline]] inline void storePart(HomVec4* dst, std::size_t p, const V& v) noexcept {
-  if constexpr (kLanes<V> == 2) {
+  if constexpr (lane_count<V> == 2) {
     storeHalf<kStore>(half(dst, p), v);
   } else if constexpr (kStore == Store::whole) {
     std::memcpy(reinterpret_cast<unsigned char*>(dst), &v, sizeof v);
@@ -87,7 +87,7 @@ template <class V, Store kStore>
                                             HomVec4* dst) noexcept {
   const double x = point.x, y = point.y, z = point.z, w = point.w;
 #pragma GCC unroll 2
-  for (std::size_t p = 0; p < kParts<V>; ++p) {
+  for (std::size_t p = 0; p < part_count<V>; ++p) {
     V acc = V{} + m.part[0][p] * x;
     acc = acc + m.part[1][p] * y;
     acc = acc + m.part[2][p] * z;
@@ -127,9 +127,9 @@ template <class V>
   if (stream && line_offset % 16 == 0) {
     applyRange<V, Store::stream, Store::stream>(cols, in, out, n);
     _mm_sfence();  // order the streamed stores before whatever the caller does next
-  } else if (kLanes<V> == 4 && line_offset == 16) {
+  } else if (lane_count<V> == 4 && line_offset == 16) {
     applyRange<V, Store::whole, Store::halves>(cols, in, out, n);  // points at 16, 80, 144, …
-  } else if (kLanes<V> == 4 && line_offset == 48) {
+  } else if (lane_count<V> == 4 && line_offset == 48) {
     applyRange<V, Store::halves, Store::whole>(cols, in, out, n);  // points at 48, 112, …
   } else {
     applyRange<V, Store::whole, Store::whole>(cols, in, out, n);
@@ -139,7 +139,7 @@ template <class V>
 // ------------------------------------------------------------------------------------------------
 // Fubini–Study distance batch
 //
-// The cosines are computed with vectors, kLanes<V> positions at a time, and a scalar loop takes
+// The cosines are computed with vectors, lane_count<V> positions at a time, and a scalar loop takes
 // their arc cosines: the standard acos has no vector form that rounds as it does. The two run a
 // chunk apart: the next chunk's cosines are computed before this chunk's arc cosines, so that their
 // square roots and divisions occupy the divider while the arc cosines, which leave it idle, run.
@@ -149,21 +149,21 @@ template <class V>
 
 // Positions per chunk: 16 measured faster than 8 and 32 on 1e3 points, and as fast as computing
 // all cosines first on 16.
-constexpr std::size_t kCosineChunk = 16;
+constexpr std::size_t cosine_chunk = 16;
 // Positions are asked for this many points ahead of the chunk whose arc cosines are taken: those
 // take long enough for the hardware to stop fetching ahead by itself.
-constexpr std::size_t kPrefetchPoints = 64;
+constexpr std::size_t prefetch_points = 64;
 
-// The coordinates of kLanes<V> consecutive points, one point per lane, read 16 bytes at a time.
+// The coordinates of lane_count<V> consecutive points, one point per lane, read 16 bytes at a time.
 template <class V>
 [[gnu::always_inline]] inline void loadPoints(const HomVec4* points, PointLanes<V>& a) noexcept {
-  F64x2 xy[kLanes<V>], zw[kLanes<V>];
+  F64x2 xy[lane_count<V>], zw[lane_count<V>];
 #pragma GCC unroll 4
-  for (std::size_t l = 0; l < kLanes<V>; ++l) {
+  for (std::size_t l = 0; l < lane_count<V>; ++l) {
     std::memcpy(&xy[l], half(points + l, 0), sizeof xy[l]);
     std::memcpy(&zw[l], half(points + l, 1), sizeof zw[l]);
   }
-  if constexpr (kLanes<V> == 2) {
+  if constexpr (lane_count<V> == 2) {
     a = {__builtin_shufflevector(xy[0], xy[1], 0, 2), __builtin_shufflevector(xy[0], xy[1], 1, 3),
          __builtin_shufflevector(zw[0], zw[1], 0, 2), __builtin_shufflevector(zw[0], zw[1], 1, 3)};
   } else {
@@ -184,7 +184,7 @@ template <class V>
 [[gnu::always_inline]] inline void cosines(const HomVec4* positions, const HomVec4& b, double nb,
                                            double* cos, std::size_t n) noexcept {
   std::size_t i = 0;
-  for (; i + kLanes<V> <= n; i += kLanes<V>) {
+  for (; i + lane_count<V> <= n; i += lane_count<V>) {
     PointLanes<V> a;
     loadPoints(positions + i, a);
     V c;
@@ -207,17 +207,17 @@ template <class V>
     std::fill_n(out, n, 0.0);
     return;
   }
-  double cos[2][kCosineChunk];  // this chunk's cosines and the next chunk's
-  cosines<V>(positions, b, nb, cos[0], std::min(kCosineChunk, n));
-  for (std::size_t i = 0, chunk = 0; i < n; i += kCosineChunk, ++chunk) {
-    const std::size_t next = i + kCosineChunk;
+  double cos[2][cosine_chunk];  // this chunk's cosines and the next chunk's
+  cosines<V>(positions, b, nb, cos[0], std::min(cosine_chunk, n));
+  for (std::size_t i = 0, chunk = 0; i < n; i += cosine_chunk, ++chunk) {
+    const std::size_t next = i + cosine_chunk;
     if (next < n)
-      cosines<V>(positions + next, b, nb, cos[(chunk + 1) % 2], std::min(kCosineChunk, n - next));
+      cosines<V>(positions + next, b, nb, cos[(chunk + 1) % 2], std::min(cosine_chunk, n - next));
     // One request per 64-byte line; the last position stands in for those past the end.
-    for (std::size_t p = 0; p < kCosineChunk; p += 2)
-      __builtin_prefetch(positions + std::min(i + kPrefetchPoints + p, n - 1));
+    for (std::size_t p = 0; p < cosine_chunk; p += 2)
+      __builtin_prefetch(positions + std::min(i + prefetch_points + p, n - 1));
     const double* current = cos[chunk % 2];
-    const std::size_t count = std::min(kCosineChunk, n - i);
+    const std::size_t count = std::min(cosine_chunk, n - i);
     for (std::size_t j = 0; j < count; ++j)
       out[i + j] = std::acos(current[j]);
   }
@@ -241,7 +241,7 @@ template <class V>
   for (std::size_t r = 0; r < 4; ++r) {
     const double a0 = a[4 * r], a1 = a[4 * r + 1], a2 = a[4 * r + 2], a3 = a[4 * r + 3];
 #pragma GCC unroll 2
-    for (std::size_t p = 0; p < kParts<V>; ++p) {
+    for (std::size_t p = 0; p < part_count<V>; ++p) {
       V acc = V{} + a0 * b.part[0][p];
       acc = acc + a1 * b.part[1][p];
       acc = acc + a2 * b.part[2][p];
@@ -256,8 +256,8 @@ template <class V>
 #pragma GCC unroll 4
   for (std::size_t r = 0; r < 4; ++r) {
 #pragma GCC unroll 2
-    for (std::size_t p = 0; p < kParts<V>; ++p)
-      std::memcpy(m + 4 * r + kLanes<V> * p, &rows.part[r][p], sizeof(V));
+    for (std::size_t p = 0; p < part_count<V>; ++p)
+      std::memcpy(m + 4 * r + lane_count<V> * p, &rows.part[r][p], sizeof(V));
   }
 }
 
@@ -281,7 +281,7 @@ template <class V>
 #pragma GCC unroll 4
   for (unsigned r = 0; r < 4; ++r) {
 #pragma GCC unroll 2
-    for (unsigned p = 0; p < kParts<V>; ++p) {
+    for (unsigned p = 0; p < part_count<V>; ++p) {
       x.part[r][p] = x.part[r][p] / norm_sq;
       two_i.part[r][p] = 2.0 * i4.part[r][p];
     }
@@ -297,7 +297,7 @@ template <class V>
 #pragma GCC unroll 4
     for (unsigned r = 0; r < 4; ++r) {
 #pragma GCC unroll 2
-      for (unsigned p = 0; p < kParts<V>; ++p)
+      for (unsigned p = 0; p < part_count<V>; ++p)
         two_i_minus_mx.part[r][p] = two_i.part[r][p] - mx.part[r][p];
     }
     storeRows(x, x_rm);
@@ -311,14 +311,14 @@ template <class V>
 #pragma GCC unroll 4
     for (unsigned r = 0; r < 4; ++r) {
 #pragma GCC unroll 2
-      for (unsigned p = 0; p < kParts<V>; ++p) {
+      for (unsigned p = 0; p < part_count<V>; ++p) {
         const V d = mx.part[r][p] - i4.part[r][p];
         large = large | (d >= INVERSE_RESIDUAL) | (d <= -INVERSE_RESIDUAL);
       }
     }
     bool any_large = false;
 #pragma GCC unroll 4
-    for (unsigned l = 0; l < kLanes<V>; ++l)
+    for (unsigned l = 0; l < lane_count<V>; ++l)
       any_large = any_large || large[l] != 0;
     if (!any_large) break;
   }
@@ -368,10 +368,10 @@ ORV_PATHS([[gnu::target("avx512f,avx512vl")]], F64x4, Avx512)
 // NOLINTEND(bugprone-macro-parentheses)
 
 // Indexed by Isa.
-constexpr const Paths* kPathsOf[] = {&kPathsSse2, &kPathsAvx2, &kPathsAvx512};
-constexpr const char* kIsaNames[] = {"SSE2", "AVX2", "AVX-512VL"};
+constexpr const Paths* paths_of[] = {&kPathsSse2, &kPathsAvx2, &kPathsAvx512};
+constexpr const char* isa_names[] = {"SSE2", "AVX2", "AVX-512VL"};
 
-const Paths& paths(Isa isa) noexcept { return *kPathsOf[static_cast<std::size_t>(isa)]; }
+const Paths& paths(Isa isa) noexcept { return *paths_of[static_cast<std::size_t>(isa)]; }
 
 bool overlaps(const void* a, std::size_t a_bytes, const void* b, std::size_t b_bytes) noexcept {
   const auto pa = reinterpret_cast<std::uintptr_t>(a);
@@ -403,7 +403,7 @@ Isa bestIsa() noexcept {
   return best;
 }
 
-const char* isaName(Isa isa) noexcept { return kIsaNames[static_cast<std::size_t>(isa)]; }
+const char* isaName(Isa isa) noexcept { return isa_names[static_cast<std::size_t>(isa)]; }
 
 void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n,
                 bool stream) noexcept {
@@ -413,7 +413,7 @@ void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::si
 void applyBatch(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) noexcept {
   // In place, a streamed store would evict the line the next point is read from.
   const std::size_t bytes = n * sizeof(HomVec4);
-  const bool stream = bytes >= kStreamBytes && !overlaps(in, bytes, out, bytes);
+  const bool stream = bytes >= stream_bytes && !overlaps(in, bytes, out, bytes);
   applyBatch(bestIsa(), m, in, out, n, stream);
 }
 

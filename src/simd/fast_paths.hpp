@@ -30,7 +30,7 @@ const char* isaName(Isa isa) noexcept;
 
 // Batches of this many output bytes and more are written with non-temporal stores: a result
 // that large would only evict the caches on its way to memory.
-inline constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
+inline constexpr std::size_t stream_bytes = std::size_t{16} << 20;
 
 // out[i] = m.apply(in[i]) for i = 0, 1, …, n − 1 in that order, each point read before its result
 // is written: `out` may be `in` or overlap it in any way, with the plain loop's result. `stream`
@@ -39,7 +39,7 @@ inline constexpr std::size_t kStreamBytes = std::size_t{16} << 20;
 // without crossing a 32-byte boundary.
 void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n,
                 bool stream) noexcept;
-// The same with the best instruction set, streaming from kStreamBytes on unless in and out overlap.
+// The same with the best instruction set, streaming from stream_bytes on unless in and out overlap.
 void applyBatch(const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n) noexcept;
 
 // out[i] = fsDistance(positions[i], reference) for i < n. Positions are read a block ahead of the

@@ -22,7 +22,7 @@ using I64x2 = long long __attribute__((vector_size(16)));
 using I64x4 = long long __attribute__((vector_size(32)));
 
 template <class V>
-inline constexpr unsigned kLanes = sizeof(V) / sizeof(double);
+inline constexpr unsigned lane_count = sizeof(V) / sizeof(double);
 
 // out = √v in every lane (correctly rounded, as std::sqrt).
 inline void sqrtLanes(const double& v, double& out) noexcept { out = std::sqrt(v); }
@@ -55,7 +55,7 @@ inline void absLanes(const double& v, double& out) noexcept { out = std::abs(v);
 
 template <class V>
 [[gnu::always_inline]] inline void absLanes(const V& v, V& out) noexcept {
-  using Bits = std::conditional_t<kLanes<V> == 2, I64x2, I64x4>;
+  using Bits = std::conditional_t<lane_count<V> == 2, I64x2, I64x4>;
   const Bits sign = __builtin_bit_cast(Bits, -V{});  // −0 in every lane: the sign bits alone
   const Bits magnitude = __builtin_bit_cast(Bits, v) & ~sign;
   out = __builtin_bit_cast(V, magnitude);

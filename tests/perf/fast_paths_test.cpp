@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "fast_paths.hpp"
 #include "kernel/kernel_test_util.hpp"
 #include "orv/gpu.hpp"
 #include "orv/kernel.hpp"
 #include "perf/reference.hpp"
-#include "fast_paths.hpp"
 
 namespace orv::detail {
 inline void PrintTo(Isa isa, std::ostream* os) { *os << isaName(isa); }
@@ -220,7 +220,7 @@ TEST(FastPathsApplyBatch, DispatchedOverlapKeepsElementOrder) {
 // Above the streaming threshold, through the public function, with outputs aligned to 32 and to
 // 16 bytes.
 TEST(FastPathsApplyBatch, LargeBatchThroughCpuPGLActionBatch) {
-  const std::size_t n = detail::kStreamBytes / sizeof(HomVec4) + 5;
+  const std::size_t n = detail::stream_bytes / sizeof(HomVec4) + 5;
   test::Values values(3);
   const PGL4 m = values.matrix();
   test::PointBuffer in(n, 0);
