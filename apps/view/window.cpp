@@ -199,7 +199,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, *scene,
                  {}, device_batches, cpu_batches, surface_renderer, *sink);
 
-  WindowEvents events(config.max_events);
+  WindowEvents events(MAX_WINDOW_EVENTS);
   connectCallbacks(window.get(), events);
   bool captured = false;
   const auto period =

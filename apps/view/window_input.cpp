@@ -38,11 +38,28 @@ double frameDt(std::chrono::steady_clock::time_point from,
 WindowEvents::WindowEvents(std::uint32_t capacity) : events_(capacity) {}
 
 void WindowEvents::push(const InputEvent& e) noexcept {
-  if (size_ == events_.size()) {
-    ++dropped_;
+  if (size_ < events_.size()) {
+    events_[size_++] = e;
     return;
   }
-  events_[size_++] = e;
+  InputEvent* last = size_ > 0 ? &events_[size_ - 1] : nullptr;
+  if (last != nullptr && last->kind == e.kind && e.kind == InputEventKind::mouse_move) {
+    MouseMoveData& m = last->payload.mouse_move;
+    m.x = e.payload.mouse_move.x;
+    m.y = e.payload.mouse_move.y;
+    m.dx += e.payload.mouse_move.dx;
+    m.dy += e.payload.mouse_move.dy;
+    return;
+  }
+  if (last != nullptr && last->kind == e.kind && e.kind == InputEventKind::mouse_scroll) {
+    MouseScrollData& m = last->payload.mouse_scroll;
+    m.x_offset += e.payload.mouse_scroll.x_offset;
+    m.y_offset += e.payload.mouse_scroll.y_offset;
+    m.x = e.payload.mouse_scroll.x;
+    m.y = e.payload.mouse_scroll.y;
+    return;
+  }
+  ++dropped_;
 }
 
 void WindowEvents::key(int key, int scancode, int action, int mods) noexcept {

@@ -22,8 +22,15 @@ inline constexpr double MAX_FRAME_DT = 0.1;
 double frameDt(std::chrono::steady_clock::time_point from,
                std::chrono::steady_clock::time_point to) noexcept;
 
-// The events of one frame, in arrival order, in a buffer of fixed capacity: an event that finds it
-// full is counted and dropped (the frame loop's InputState has the same bound). The arguments are
+// The most events a window queues for one frame: far more than a frame sees (a fast mouse reports
+// a few hundred motions a second), so that no key or button event is lost. The frame loop folds
+// every one of them; its InputState keeps only the first AppConfig::max_events in its list.
+inline constexpr std::uint32_t MAX_WINDOW_EVENTS = 4096;
+
+// The events of one frame, in arrival order, in a buffer of fixed capacity. When it is full, a
+// cursor motion or a scroll that follows one of its kind is added into that one (the motion and
+// the scroll offsets add up, nothing of them is lost); any other event is counted and dropped. The
+// arguments are
 // GLFW's: its key codes are orv's `Key` codes, its modifier bits `KeyMods::fromBits`' bits, its
 // actions press 1, release 0 and repeat 2, its mouse buttons 0 left, 1 right, 2 middle (3 to 7 are
 // passed on; the input state ignores them).

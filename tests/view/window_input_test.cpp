@@ -108,18 +108,39 @@ TEST(WindowEvents, ButtonsAndScrollHappenWhereTheCursorIs) {
   EXPECT_EQ(e[5].payload.codepoint, U'\u00E9');
 }
 
-TEST(WindowEvents, AFullQueueDropsAndCountsUntilCleared) {
-  WindowEvents events(2);
+TEST(WindowEvents, AFullQueueAddsUpMotionAndScrollAndDropsTheRestUntilCleared) {
+  WindowEvents events(3);
   events.key(GLFW_KEY_W, 25, GLFW_PRESS, 0);
-  events.key(GLFW_KEY_A, 38, GLFW_PRESS, 0);
-  events.key(GLFW_KEY_D, 40, GLFW_PRESS, 0);
-  events.scroll(0.0, 1.0);
-  EXPECT_EQ(events.events().size(), 2u);
-  EXPECT_EQ(events.dropped(), 2u);
-  EXPECT_EQ(events.events()[1].payload.key.key, Key::a);
+  events.cursor(10.0, 10.0);
+  events.cursor(12.0, 9.0);                   // the queue is full now
+  events.cursor(15.0, 5.0);                   // added into the last motion: +3, −4
+  events.key(GLFW_KEY_D, 40, GLFW_PRESS, 0);  // dropped
+  events.cursor(16.0, 5.0);                   // +1, 0
+  ASSERT_EQ(events.events().size(), 3u);
+  EXPECT_EQ(events.dropped(), 1u);
+  const MouseMoveData& m = events.events()[2].payload.mouse_move;
+  EXPECT_EQ(m.x, 16.0);
+  EXPECT_EQ(m.y, 5.0);
+  EXPECT_EQ(m.dx, 2.0 + 3.0 + 1.0);
+  EXPECT_EQ(m.dy, -1.0 - 4.0);
+
   events.clear();
   EXPECT_TRUE(events.events().empty());
   EXPECT_EQ(events.dropped(), 0u);
+  events.scroll(0.0, 1.0);
+  events.scroll(0.0, 1.0);
+  events.scroll(0.5, -3.0);
+  events.scroll(0.0, -1.0);  // full: added into the last scroll
+  events.key(GLFW_KEY_A, 38, GLFW_RELEASE, 0);
+  ASSERT_EQ(events.events().size(), 3u);
+  EXPECT_EQ(events.events()[2].payload.mouse_scroll.x_offset, 0.5);
+  EXPECT_EQ(events.events()[2].payload.mouse_scroll.y_offset, -4.0);
+  EXPECT_EQ(events.dropped(), 1u);
+
+  WindowEvents none(0);
+  none.cursor(1.0, 1.0);
+  EXPECT_TRUE(none.events().empty());
+  EXPECT_EQ(none.dropped(), 1u);
 }
 
 TEST(FrameDt, IsTheClocksStepClampedToAFrameWorthOfMotion) {
@@ -213,7 +234,7 @@ TEST(WindowFrameLoop, RecordingWritesPresentedFramesInOrderWithoutAllocatingAfte
   BlankRenderer renderer;
   RecordSink sink(dir.string());
   FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, {}, device, cpu, renderer, sink);
-  WindowEvents events(AppConfig{}.max_events);
+  WindowEvents events(MAX_WINDOW_EVENTS);
   events.key(GLFW_KEY_W, 25, GLFW_PRESS, 0);
   ASSERT_FALSE(loop.step(events.events(), 0.0));
   events.clear();
@@ -221,7 +242,7 @@ TEST(WindowFrameLoop, RecordingWritesPresentedFramesInOrderWithoutAllocatingAfte
   for (int k = 1; k < 9; ++k) {
     events.cursor(10.0 * k, 5.0);
     if (k == 2) events.mouseButton(GLFW_MOUSE_BUTTON_RIGHT, GLFW_PRESS, 0);
-    for (int i = 0; i < 300; ++i)  // more than the queue holds
+    for (int i = 0; i < 300; ++i)  // more than the input state lists
       events.scroll(0.0, 0.01);
     ASSERT_FALSE(loop.step(events.events(), 0.016));
     events.clear();
