@@ -12,6 +12,7 @@
 
 #include <sys/wait.h>
 #include <unistd.h>
+#include <csignal>
 
 #include <chrono>
 #include <cmath>
@@ -19,6 +20,7 @@
 #include <fstream>
 #include <numbers>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +64,27 @@ class Scratch {
   fs::path dir_;
 };
 
+// The child of this process whose command name is `name` (the first one found), or 0.
+pid_t childNamed(const std::string& name) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // pid (comm) state ppid ...; comm may hold spaces, so it is found by its parentheses.
+    const std::size_t open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 1));
+    std::string state;
+    long ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == ::getpid() && line.substr(open + 1, close - open - 1) == name) {
+      return static_cast<pid_t>(std::stol(line.substr(0, open)));
+    }
+  }
+  return 0;
+}
+
 // An X server of our own. Xvfb picks a free display number itself and writes it to the descriptor
 // -displayfd names (here its standard output).
 class XServer {
@@ -89,7 +112,14 @@ class XServer {
   }
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
-  ~XServer() = default;  // ChildProcess kills and reaps the server
+  // Asks the server to end (SIGTERM), so that it removes its socket; ChildProcess reaps it, and
+  // kills it if it is still there.
+  ~XServer() {
+    if (const pid_t pid = childNamed("Xvfb"); pid > 0) {
+      ::kill(pid, SIGTERM);
+      server_->wait(10s);
+    }
+  }
 
   // ":N", or empty when the server did not start.
   const std::string& display() const noexcept { return display_; }
