@@ -205,7 +205,7 @@ std::string_view usageText() noexcept {
          "  --input FILE   headless: scripted input events, by frame\n"
          "  --dt SECONDS   headless: time step of a frame (default 1/60)\n"
          "  --record DIR   window: write each presented frame to DIR/frame_00000.png, ...\n"
-         "  --no-vsync     window: present as soon as a frame is drawn (mailbox or immediate)\n"
+         "  --no-vsync     window: present as soon as a frame is drawn (immediate or mailbox)\n"
          "Exit status: 0 done (or the window closed), 1 failure while rendering, 2 bad input or\n"
          "no display/window surface, 3 no usable GPU adapter.\n";
 }

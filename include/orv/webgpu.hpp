@@ -370,7 +370,8 @@ std::string_view toString(PresentMode mode) noexcept;
 struct SurfaceOptions {
   std::uint32_t width = 0;  // the window's framebuffer, in pixels
   std::uint32_t height = 0;
-  // On: fifo. Off: the lowest-latency mode offered, mailbox, else immediate, else fifo.
+  // On: fifo. Off: the lowest-latency mode offered: immediate, else mailbox, else fifo-relaxed,
+  // else fifo.
   bool vsync = true;
   // Textures that can be copied from, so that Renderer::present can read a frame back.
   bool readable = false;

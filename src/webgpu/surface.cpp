@@ -88,7 +88,8 @@ Status SurfaceState::configure(const SurfaceOptions& o) {
   }
   PresentMode chosen = PresentMode::fifo;
   if (!o.vsync) {
-    for (const PresentMode m : {PresentMode::mailbox, PresentMode::immediate}) {
+    for (const PresentMode m :
+         {PresentMode::immediate, PresentMode::mailbox, PresentMode::fifo_relaxed}) {
       if (std::find(modes.begin(), modes.end(), m) != modes.end()) {
         chosen = m;
         break;
