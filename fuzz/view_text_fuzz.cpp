@@ -61,7 +61,7 @@ void checkScript(std::string_view text) {
   }
   std::uint32_t last = 0;
   for (const orv::view::ScriptedEvent& s : r.events) {
-    require(s.frame >= last && s.frame <= orv::view::MAX_SCRIPT_FRAME, "frames never decrease");
+    require(s.frame >= last && s.frame <= orv::view::max_script_frame, "frames never decrease");
     last = s.frame;
     const orv::InputEvent& e = s.event;
     switch (e.kind) {
@@ -71,13 +71,13 @@ void checkScript(std::string_view text) {
         require(!orv::view::keyName(e.payload.key.key).empty(), "keys are named keys");
         break;
       case orv::InputEventKind::mouse_move:
-        require(std::fabs(e.payload.mouse_move.dx) <= orv::view::MAX_SCRIPT_MOTION &&
-                    std::fabs(e.payload.mouse_move.dy) <= orv::view::MAX_SCRIPT_MOTION,
+        require(std::fabs(e.payload.mouse_move.dx) <= orv::view::max_script_motion &&
+                    std::fabs(e.payload.mouse_move.dy) <= orv::view::max_script_motion,
                 "motion is bounded");
         break;
       case orv::InputEventKind::mouse_scroll:
-        require(std::fabs(e.payload.mouse_scroll.x_offset) <= orv::view::MAX_SCRIPT_MOTION &&
-                    std::fabs(e.payload.mouse_scroll.y_offset) <= orv::view::MAX_SCRIPT_MOTION,
+        require(std::fabs(e.payload.mouse_scroll.x_offset) <= orv::view::max_script_motion &&
+                    std::fabs(e.payload.mouse_scroll.y_offset) <= orv::view::max_script_motion,
                 "scrolling is bounded");
         break;
       case orv::InputEventKind::mouse_press:

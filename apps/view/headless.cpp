@@ -16,21 +16,21 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
     const webgpu::Error& e = device.error();
     if (isAdapterStep(e.step)) {
       std::fprintf(err, "orv-view: no usable GPU adapter: %s\n", e.describe().c_str());
-      return EXIT_NO_ADAPTER;
+      return exit_no_adapter;
     }
     std::fprintf(err, "orv-view: %s\n", e.describe().c_str());
-    return EXIT_FAILED;
+    return exit_failed;
   }
   webgpu::Expected<webgpu::ComputeKernels> kernels = webgpu::ComputeKernels::create(*device);
   if (!kernels) {
     std::fprintf(err, "orv-view: %s\n", kernels.error().describe().c_str());
-    return EXIT_FAILED;
+    return exit_failed;
   }
   webgpu::Expected<webgpu::Renderer> renderer =
       webgpu::Renderer::create(*device, o.width, o.height);
   if (!renderer) {
     std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
-    return EXIT_FAILED;
+    return exit_failed;
   }
 
   std::unique_ptr<SceneContent> scene;
@@ -48,10 +48,10 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
   for (std::uint32_t k = 0; k < o.frames; ++k) {
     if (auto bad = loop.step()) {
       std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(k), bad->c_str());
-      return EXIT_FAILED;
+      return exit_failed;
     }
   }
-  return EXIT_OK;
+  return exit_ok;
 }
 
 }  // namespace orv::view

@@ -94,7 +94,7 @@ struct ScriptReader {
       const std::string_view token = t.items[2 + i];
       const std::optional<double> n = parseNumber(token);
       if (!n) return std::string(names[i]) + " is not a number: " + quotedText(token);
-      if (!(std::fabs(*n) <= MAX_SCRIPT_MOTION)) {
+      if (!(std::fabs(*n) <= max_script_motion)) {
         return std::string(names[i]) + " " + quotedText(token) +
                " is not a finite value within ±1e6";
       }
@@ -204,10 +204,10 @@ ScriptParse parseInputScript(std::string_view text) {
     const LineTokens t = tokenize(line);
     if (t.too_many) return fail(n, "too many values on one line");
     if (t.count == 0) continue;
-    const std::optional<std::uint64_t> frame = parseIndex(t.items[0], MAX_SCRIPT_FRAME);
+    const std::optional<std::uint64_t> frame = parseIndex(t.items[0], max_script_frame);
     if (!frame) {
       return fail(n, "frame " + quotedText(t.items[0]) + " is not an integer in 0.." +
-                         std::to_string(MAX_SCRIPT_FRAME));
+                         std::to_string(max_script_frame));
     }
     const auto f = static_cast<std::uint32_t>(*frame);
     if (f < last_frame) {
@@ -215,8 +215,8 @@ ScriptParse parseInputScript(std::string_view text) {
                          std::to_string(last_frame) + " (frames must not decrease)");
     }
     if (t.count < 2) return fail(n, "frame " + std::to_string(f) + " has no event");
-    if (result.events.size() == MAX_SCRIPT_EVENTS) {
-      return fail(n, "too many events (at most " + std::to_string(MAX_SCRIPT_EVENTS) + ")");
+    if (result.events.size() == max_script_events) {
+      return fail(n, "too many events (at most " + std::to_string(max_script_events) + ")");
     }
     ScriptedEvent e{f, {}};
     if (auto bad = reader_state.readEvent(t, e.event)) return fail(n, std::move(*bad));

@@ -35,10 +35,10 @@ struct ScriptedEvent {
 // Largest frame number and largest |DX|, |DY| a script may give. The motion bound keeps every
 // camera quantity finite: a turn or a change of speed from one event stays far below what would
 // overflow over any number of frames this program renders.
-inline constexpr std::uint32_t MAX_SCRIPT_FRAME = 100'000'000;
-inline constexpr double MAX_SCRIPT_MOTION = 1e6;
+inline constexpr std::uint32_t max_script_frame = 100'000'000;
+inline constexpr double max_script_motion = 1e6;
 // At most this many events in one script.
-inline constexpr std::size_t MAX_SCRIPT_EVENTS = std::size_t{1} << 22;
+inline constexpr std::size_t max_script_events = std::size_t{1} << 22;
 
 // The key of an enumerator name, or nullopt.
 std::optional<Key> keyFromName(std::string_view name) noexcept;

@@ -15,11 +15,11 @@ int main(int argc, char** argv) {
   const orv::view::InputsLoad load = orv::view::loadInputs(args, config);
   if (load.error) {
     std::fprintf(stderr, "orv-view: %s\n", load.error->c_str());
-    return orv::view::EXIT_BAD_INPUT;
+    return orv::view::exit_bad_input;
   }
   if (load.inputs.options.help) {
     std::fputs(orv::view::usageText().data(), stdout);
-    return orv::view::EXIT_OK;
+    return orv::view::exit_ok;
   }
   if (load.inputs.options.headless) return orv::view::runHeadless(load.inputs, config, stderr);
   return orv::view::runWindow(load.inputs, config, stderr);

@@ -68,7 +68,7 @@ constexpr std::string_view headlessOnly(Opt opt) noexcept {
 }
 
 std::optional<std::uint32_t> parseSide(std::string_view s) {
-  const std::optional<std::uint64_t> n = parseIndex(s, MAX_IMAGE_SIDE);
+  const std::optional<std::uint64_t> n = parseIndex(s, max_image_side);
   if (!n || *n == 0) return std::nullopt;
   return static_cast<std::uint32_t>(*n);
 }
@@ -77,9 +77,9 @@ std::optional<std::uint32_t> parseSide(std::string_view s) {
 std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptions& o) {
   switch (opt) {
     case Opt::frames: {
-      const std::optional<std::uint64_t> n = parseIndex(value, MAX_FRAMES);
+      const std::optional<std::uint64_t> n = parseIndex(value, max_frames);
       if (!n || *n == 0) {
-        return quotedText(value) + " is not an integer in 1.." + std::to_string(MAX_FRAMES);
+        return quotedText(value) + " is not an integer in 1.." + std::to_string(max_frames);
       }
       o.frames = static_cast<std::uint32_t>(*n);
       return std::nullopt;
@@ -102,7 +102,7 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
           x == std::string_view::npos ? std::nullopt : parseSide(value.substr(x + 1));
       if (!w || !h) {
         return quotedText(value) + " is not WxH with W and H integers in 1.." +
-               std::to_string(MAX_IMAGE_SIDE);
+               std::to_string(max_image_side);
       }
       o.width = *w;
       o.height = *h;
@@ -110,7 +110,7 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
     }
     case Opt::dt: {
       const std::optional<double> d = parseNumber(value);
-      if (!d || !(*d >= 0.0 && *d <= MAX_DT)) {
+      if (!d || !(*d >= 0.0 && *d <= max_dt)) {
         return quotedText(value) + " is not a number of seconds in [0, 10]";
       }
       o.dt = *d;

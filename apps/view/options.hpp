@@ -19,9 +19,9 @@
 namespace orv::view {
 
 // Bounds on the values: the size is what a WebGPU device accepts for a 2D texture by default.
-inline constexpr std::uint32_t MAX_FRAMES = 1'000'000;
-inline constexpr std::uint32_t MAX_IMAGE_SIDE = 8192;
-inline constexpr double MAX_DT = 10.0;
+inline constexpr std::uint32_t max_frames = 1'000'000;
+inline constexpr std::uint32_t max_image_side = 8192;
+inline constexpr double max_dt = 10.0;
 
 struct ViewOptions {
   bool headless = false;

@@ -154,7 +154,7 @@ DefaultScene::DefaultScene() {
   for (const HomVec4 q : icosians()) {
     if (!isCanonical(q)) continue;
     list_.positions.push_back(q);
-    list_.colours.push_back(VERTEX_COLOUR);
+    list_.colours.push_back(polytope_vertex_colour);
   }
   const auto count = static_cast<std::uint32_t>(list_.positions.size());
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -164,12 +164,12 @@ DefaultScene::DefaultScene() {
     }
   }
   list_.edges_use_point_colours = false;
-  list_.edge_colour = EDGE_COLOUR;
+  list_.edge_colour = polytope_edge_colour;
 
   SplitMix64 rng(0x0DE5C0DE600CE11u);
-  states_.reserve(PARTICLES);
-  speeds_.reserve(PARTICLES);
-  for (std::size_t i = 0; i < PARTICLES; ++i) {
+  states_.reserve(particle_count);
+  speeds_.reserve(particle_count);
+  for (std::size_t i = 0; i < particle_count; ++i) {
     const std::array<double, 4> q = randomUnit(rng);
     const std::array<double, 4> dir = randomUnit(rng);
     const double speed = 0.3 + 0.15 * rng.symmetric();
@@ -179,8 +179,8 @@ DefaultScene::DefaultScene() {
     states_.push_back(projectState(raw, speed));
     speeds_.push_back(static_cast<float>(speed));
   }
-  next_.resize(PARTICLES);
-  distances_.resize(PARTICLES);
+  next_.resize(particle_count);
+  distances_.resize(particle_count);
   for (const GpuGeodesicState& s : states_) {
     list_.positions.push_back(positionOf(s));
     list_.colours.push_back(distanceColour(0.0));
@@ -190,14 +190,14 @@ DefaultScene::DefaultScene() {
 std::optional<std::string> DefaultScene::advance(Batches& batches, float dt, HomVec4 eye) {
   if (auto bad = batches.geodesicStep(states_, dt, next_)) return bad;
   const std::span<HomVec4> particles =
-      std::span(list_.positions).subspan(POLYTOPE_POINTS, states_.size());
+      std::span(list_.positions).subspan(polytope_points, states_.size());
   for (std::size_t i = 0; i < states_.size(); ++i) {
     states_[i] = projectState(next_[i], static_cast<double>(speeds_[i]));
     particles[i] = positionOf(states_[i]);
   }
   if (auto bad = batches.fsDistance(particles, eye, distances_)) return bad;
   for (std::size_t i = 0; i < states_.size(); ++i)
-    list_.colours[POLYTOPE_POINTS + i] = distanceColour(distances_[i]);
+    list_.colours[polytope_points + i] = distanceColour(distances_[i]);
   return std::nullopt;
 }
 

@@ -62,10 +62,10 @@ Colour distanceColour(double d) noexcept;
 // distance from the eye.
 class DefaultScene final : public SceneContent {
  public:
-  static constexpr std::size_t POLYTOPE_POINTS = 60;
-  static constexpr std::size_t PARTICLES = 300;
-  static constexpr Colour VERTEX_COLOUR{0.92f, 0.92f, 0.92f};
-  static constexpr Colour EDGE_COLOUR{0.30f, 0.45f, 0.75f};
+  static constexpr std::size_t polytope_points = 60;
+  static constexpr std::size_t particle_count = 300;
+  static constexpr Colour polytope_vertex_colour{0.92f, 0.92f, 0.92f};
+  static constexpr Colour polytope_edge_colour{0.30f, 0.45f, 0.75f};
 
   DefaultScene();
   std::optional<std::string> advance(Batches& batches, float dt, HomVec4 eye) override;

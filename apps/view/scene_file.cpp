@@ -36,7 +36,7 @@ std::optional<std::string> readPoint(const LineTokens& t, ScenePoint& point) {
   const std::optional<HomVec4> unit = unitRepresentative(v[0], v[1], v[2], v[3]);
   if (!unit) return "the point (0, 0, 0, 0) is not a point of projective space";
   point.position = *unit;
-  point.colour = WHITE;
+  point.colour = white;
   if (values == 7) {
     for (std::size_t i = 0; i < 3; ++i) {
       const double c = v[4 + i];
@@ -57,10 +57,10 @@ std::optional<std::string> readEdge(const LineTokens& t, SceneEdge& edge) {
   }
   std::array<std::uint32_t, 2> index{};
   for (std::size_t i = 0; i < 2; ++i) {
-    const std::optional<std::uint64_t> n = parseIndex(t.items[i + 1], MAX_SCENE_POINTS - 1);
+    const std::optional<std::uint64_t> n = parseIndex(t.items[i + 1], max_scene_points - 1);
     if (!n) {
       return "point index " + quotedText(t.items[i + 1]) + " is not an integer in 0.." +
-             std::to_string(MAX_SCENE_POINTS - 1);
+             std::to_string(max_scene_points - 1);
     }
     index[i] = static_cast<std::uint32_t>(*n);
   }
@@ -99,15 +99,15 @@ SceneParse parseScene(std::string_view text) {
     if (t.count == 0) continue;
     const std::string_view keyword = t.items[0];
     if (keyword == "point") {
-      if (scene.points.size() == MAX_SCENE_POINTS) {
-        return fail(n, "too many points (at most " + std::to_string(MAX_SCENE_POINTS) + ")");
+      if (scene.points.size() == max_scene_points) {
+        return fail(n, "too many points (at most " + std::to_string(max_scene_points) + ")");
       }
       ScenePoint p;
       if (auto bad = readPoint(t, p)) return fail(n, std::move(*bad));
       scene.points.push_back(p);
     } else if (keyword == "edge") {
-      if (scene.edges.size() == MAX_SCENE_EDGES) {
-        return fail(n, "too many edges (at most " + std::to_string(MAX_SCENE_EDGES) + ")");
+      if (scene.edges.size() == max_scene_edges) {
+        return fail(n, "too many edges (at most " + std::to_string(max_scene_edges) + ")");
       }
       SceneEdge e;
       if (auto bad = readEdge(t, e)) return fail(n, std::move(*bad));

@@ -27,11 +27,11 @@ namespace orv::view {
 // An RGB colour, each component in [0, 1].
 using Colour = std::array<float, 3>;
 
-inline constexpr Colour WHITE{1.0f, 1.0f, 1.0f};
+inline constexpr Colour white{1.0f, 1.0f, 1.0f};
 
 struct ScenePoint {
   HomVec4 position;  // the unit representative of the given sign
-  Colour colour = WHITE;
+  Colour colour = white;
 };
 
 struct SceneEdge {
@@ -45,8 +45,8 @@ struct Scene {
 };
 
 // Bounds on what one scene may hold; a larger one is refused with a message.
-inline constexpr std::size_t MAX_SCENE_POINTS = std::size_t{1} << 20;
-inline constexpr std::size_t MAX_SCENE_EDGES = std::size_t{1} << 20;
+inline constexpr std::size_t max_scene_points = std::size_t{1} << 20;
+inline constexpr std::size_t max_scene_edges = std::size_t{1} << 20;
 
 // The unit representative of (x, y, z, w) with its sign kept, or nullopt when the vector is zero or
 // not finite. The vector is first divided by its largest |component| (exact for powers of two and

@@ -106,7 +106,7 @@ LineTokens tokenize(std::string_view line) noexcept {
     std::size_t j = i;
     while (j < line.size() && !isSeparator(line[j]))
       ++j;
-    if (t.count == MAX_TOKENS_PER_LINE) {
+    if (t.count == max_tokens_per_line) {
       t.too_many = true;
       break;
     }
@@ -179,7 +179,7 @@ FileText readTextFile(const std::string& path) {
     result.problem = "is a directory";
     return result;
   }
-  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > MAX_TEXT_FILE_BYTES) {
+  if (S_ISREG(st.st_mode) && static_cast<std::uint64_t>(st.st_size) > max_text_file_bytes) {
     result.problem = "larger than 64 MiB";
     return result;
   }
@@ -192,7 +192,7 @@ FileText readTextFile(const std::string& path) {
   while (in) {
     in.read(buffer, sizeof buffer);
     result.text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (result.text.size() > MAX_TEXT_FILE_BYTES) {
+    if (result.text.size() > max_text_file_bytes) {
       result.problem = "larger than 64 MiB";
       result.text.clear();
       return result;

@@ -20,13 +20,13 @@ struct TextError {
 };
 
 // At most this many items on a line; a longer line is reported rather than read.
-inline constexpr std::size_t MAX_TOKENS_PER_LINE = 16;
+inline constexpr std::size_t max_tokens_per_line = 16;
 
 // The items of one line, comment and line end removed.
 struct LineTokens {
   std::size_t count = 0;
-  std::array<std::string_view, MAX_TOKENS_PER_LINE> items{};
-  bool too_many = false;  // the line had more than MAX_TOKENS_PER_LINE items
+  std::array<std::string_view, max_tokens_per_line> items{};
+  bool too_many = false;  // the line had more than max_tokens_per_line items
 };
 
 // Walks a text line by line. `next` yields each line without its line end; the byte-order mark
@@ -74,9 +74,9 @@ struct FileText {
 
 // Files larger than this are refused: both formats describe a scene or a session by hand or by a
 // small generator, and nothing this size is either.
-inline constexpr std::size_t MAX_TEXT_FILE_BYTES = std::size_t{64} << 20;
+inline constexpr std::size_t max_text_file_bytes = std::size_t{64} << 20;
 
-// Reads the whole file at `path` (a regular file of at most MAX_TEXT_FILE_BYTES).
+// Reads the whole file at `path` (a regular file of at most max_text_file_bytes).
 FileText readTextFile(const std::string& path);
 
 }  // namespace orv::view

@@ -58,7 +58,7 @@ PixelPosition pixelOf(const Projection& p, HomVec4 c) noexcept {
   out.x = (1.0 + (p.focal / p.aspect) * c.x / ahead) / 2.0 * p.width;
   out.y = (1.0 - p.focal * c.y / ahead) / 2.0 * p.height;
   out.depth = ((p.far + p.near) * c.z + 2.0 * p.far * p.near * c.w) / ((p.near - p.far) * ahead);
-  out.drawn = c.w >= SIDE_MARGIN && ahead > 0.0 && out.depth >= 0.0 && out.depth <= 1.0;
+  out.drawn = c.w >= side_margin && ahead > 0.0 && out.depth >= 0.0 && out.depth <= 1.0;
   return out;
 }
 
@@ -85,10 +85,10 @@ void FrameGeometry::build(const DrawList& list, std::span<const HomVec4> camera,
     if (!pixelOf(projection, c).drawn) continue;
     if (c.w < 0.0) c = scaled(c, -1.0);
     const double ahead = -c.z;
-    const HomVec4 lifted{c.x, c.y, c.z, c.w * DISC_DEPTH_LIFT};
+    const HomVec4 lifted{c.x, c.y, c.z, c.w * disc_depth_lift};
     const double w = pixelOf(projection, lifted).depth >= 0.0 ? lifted.w : c.w;
-    const double dx = DISC_RADIUS_PX * unit_x * ahead;
-    const double dy = DISC_RADIUS_PX * unit_y * ahead;
+    const double dx = disc_radius_px * unit_x * ahead;
+    const double dy = disc_radius_px * unit_y * ahead;
     const GpuHomVec4 colour = colourSlot(list.colours[i]);
     for (const auto& uv : corners) {
       // Pixel y grows downwards and camera y upwards; uv only needs to be symmetric.
@@ -117,20 +117,20 @@ void FrameGeometry::build(const DrawList& list, std::span<const HomVec4> camera,
                     list.edges_use_point_colours ? list.colours[e.b] : list.edge_colour};
     const double wa = a.c.w;
     const double wb = b.c.w;
-    if (wa >= SIDE_MARGIN && wb >= SIDE_MARGIN) {
+    if (wa >= side_margin && wb >= side_margin) {
       emit(a, b);
-    } else if (wa <= -SIDE_MARGIN && wb <= -SIDE_MARGIN) {
+    } else if (wa <= -side_margin && wb <= -side_margin) {
       emit(flipped(a), flipped(b));
     } else {
       // The chord crosses (or touches) c.w = 0: keep from each end the piece up to
-      // c.w = ±SIDE_MARGIN, c.w being linear along the chord.
+      // c.w = ±side_margin, c.w being linear along the chord.
       const auto piece = [&](const EdgeEnd& from, const EdgeEnd& to) {
         const double wf = from.c.w;
         const double wt = to.c.w;
-        if (wf > SIDE_MARGIN) {
-          emit(from, between(from, to, (wf - SIDE_MARGIN) / (wf - wt)));
-        } else if (wf < -SIDE_MARGIN) {
-          emit(flipped(from), flipped(between(from, to, (wf + SIDE_MARGIN) / (wf - wt))));
+        if (wf > side_margin) {
+          emit(from, between(from, to, (wf - side_margin) / (wf - wt)));
+        } else if (wf < -side_margin) {
+          emit(flipped(from), flipped(between(from, to, (wf + side_margin) / (wf - wt))));
         }
       };
       piece(a, b);

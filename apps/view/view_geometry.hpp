@@ -34,20 +34,20 @@ using ViewVertex = webgpu::RenderVertex;
 // Points are drawn as discs of this radius in pixels, 7 px across: large enough to find by eye
 // among edges and to locate to a fraction of a pixel by their centroid, small enough that the 60
 // vertices of the default scene stay apart at the start.
-inline constexpr double DISC_RADIUS_PX = 3.5;
+inline constexpr double disc_radius_px = 3.5;
 
-// Discs are lifted towards the eye in depth only: their corners get c.w·DISC_DEPTH_LIFT, which
+// Discs are lifted towards the eye in depth only: their corners get c.w·disc_depth_lift, which
 // leaves every pixel where it was and moves the depth to that of a point 2 % nearer along the same
 // line of sight. Without it, the half of each incident edge that runs towards the eye would be
 // drawn across the disc. A disc that the lift would push before the near cut is not lifted.
-inline constexpr double DISC_DEPTH_LIFT = 1.02;
+inline constexpr double disc_depth_lift = 1.02;
 
 // Representatives whose |c.w| is below this are not drawn, and an edge crossing c.w = 0 is cut
 // this far on either side of it. Such points lie beyond the far cut for every image shape this
 // program makes (a point on screen and within the far cut has c.w ≥ 1/√(1 + far²·(1 + (1 +
 // aspect²)/f²)) ≥ 6e-5 at 8192 × 1), and the margin is far above the f32 rounding of the
 // shader's eye·q, so the device never picks the other representative.
-inline constexpr double SIDE_MARGIN = 1e-5;
+inline constexpr double side_margin = 1e-5;
 
 // The projection of one picture.
 struct Projection {
@@ -66,7 +66,7 @@ struct PixelPosition {
   double x = 0.0;
   double y = 0.0;
   double depth = 0.0;
-  // The representative with c.w ≥ SIDE_MARGIN is in front of the eye with its depth in [0, 1]
+  // The representative with c.w ≥ side_margin is in front of the eye with its depth in [0, 1]
   // (it may still lie off screen).
   bool drawn = false;
 };
@@ -87,7 +87,7 @@ struct DrawList {
   std::vector<HomVec4> positions;  // world points
   std::vector<Colour> colours;     // one per position
   std::vector<DrawEdge> edges;
-  Colour edge_colour = WHITE;
+  Colour edge_colour = white;
   bool edges_use_point_colours = true;  // blend the end points' colours; else edge_colour
 
   // Appends an edge between points a and b (already in `positions`).
@@ -104,14 +104,14 @@ struct FrameGeometry {
   // coordinates `camera[i]` = W·positions[i] that the frame computed. `camera_to_world` is Wᵀ.
   //
   // A disc is a quad whose corners have the point's camera coordinates shifted in x and y by the
-  // camera-space offsets of ±DISC_RADIUS_PX pixels at the point's depth (c.z and c.w unchanged),
+  // camera-space offsets of ±disc_radius_px pixels at the point's depth (c.z and c.w unchanged),
   // mapped back to the world by Wᵀ: its centre is the projected point exactly and its depth is
-  // the point's, lifted by DISC_DEPTH_LIFT. Points not drawn by the rule above get no disc.
+  // the point's, lifted by disc_depth_lift. Points not drawn by the rule above get no disc.
   //
   // An edge is the chord between the representatives with non-negative dot product, which the
   // projection maps onto the shorter arc exactly (a chord of R⁴ and its arc span the same plane
   // through the origin), so it needs no subdivision. Each end is sent as the representative with
-  // c.w > 0; where the chord crosses c.w = 0 it is cut at c.w = ±SIDE_MARGIN and each piece sent
+  // c.w > 0; where the chord crosses c.w = 0 it is cut at c.w = ±side_margin and each piece sent
   // with its own sign, so the shader's per-vertex choice of representative never draws a streak.
   void build(const DrawList& list, std::span<const HomVec4> camera, const PGL4& camera_to_world,
              const Projection& projection, bool with_edges);

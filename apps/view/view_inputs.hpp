@@ -17,13 +17,13 @@
 namespace orv::view {
 
 // orv-view's exit statuses.
-inline constexpr int EXIT_OK = 0;
-inline constexpr int EXIT_FAILED = 1;      // something failed while rendering
-inline constexpr int EXIT_BAD_INPUT = 2;   // a bad option, file or output directory
-inline constexpr int EXIT_NO_ADAPTER = 3;  // no usable GPU adapter
+inline constexpr int exit_ok = 0;
+inline constexpr int exit_failed = 1;      // something failed while rendering
+inline constexpr int exit_bad_input = 2;   // a bad option, file or output directory
+inline constexpr int exit_no_adapter = 3;  // no usable GPU adapter
 // No display, or a window or its surface could not be made or kept (the same status as bad input:
 // nothing was rendered).
-inline constexpr int EXIT_NO_WINDOW = 2;
+inline constexpr int exit_no_window = 2;
 
 struct ViewInputs {
   ViewOptions options;

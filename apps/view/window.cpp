@@ -24,9 +24,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // How often the title's readout is rewritten (each rewrite is a request to the X server).
-constexpr std::chrono::milliseconds kReadoutPeriod{250};
+constexpr std::chrono::milliseconds readout_period{250};
 // How long a minimised window sleeps between looks at its events.
-constexpr double kMinimisedWait = 0.1;
+constexpr double minimised_wait = 0.1;
 
 // GLFW's description of its last error, or `fallback`.
 std::string glfwProblem(const char* fallback) {
@@ -85,7 +85,7 @@ class Readout {
   void frameDone(GLFWwindow* window, const OrvCamera& camera, Clock::time_point now) {
     ++frames_;
     const auto elapsed = now - since_;
-    if (elapsed < kReadoutPeriod) return;
+    if (elapsed < readout_period) return;
     const double fps =
         static_cast<double>(frames_) / std::chrono::duration<double>(elapsed).count();
     // The arc from the start (0, 0, 0, 1) in elliptic space: q and −q are one point.
@@ -117,13 +117,13 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
         "orv-view: no display (DISPLAY is not set): run it in a desktop session, or render into "
         "PNG files with --headless\n",
         err);
-    return EXIT_NO_WINDOW;
+    return exit_no_window;
   }
   const GlfwLibrary glfw;
   if (!glfw.ok()) {
     std::fprintf(err, "orv-view: cannot open a window on display %s: %s\n", display,
                  glfwProblem("the windowing library did not start").c_str());
-    return EXIT_NO_WINDOW;
+    return exit_no_window;
   }
   const std::string title(config.title);
   glfwWindowHint(GLFW_CLIENT_API, GLFW_NO_API);  // WebGPU presents; no OpenGL context
@@ -133,7 +133,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   if (!window) {
     std::fprintf(err, "orv-view: cannot open a window on display %s: %s\n", display,
                  glfwProblem("no window").c_str());
-    return EXIT_NO_WINDOW;
+    return exit_no_window;
   }
   installXErrorHandler();
 
@@ -142,15 +142,15 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     const webgpu::Error& e = device.error();
     if (isAdapterStep(e.step)) {
       std::fprintf(err, "orv-view: no usable GPU adapter: %s\n", e.describe().c_str());
-      return EXIT_NO_ADAPTER;
+      return exit_no_adapter;
     }
     std::fprintf(err, "orv-view: %s\n", e.describe().c_str());
-    return EXIT_FAILED;
+    return exit_failed;
   }
   webgpu::Expected<webgpu::ComputeKernels> kernels = webgpu::ComputeKernels::create(*device);
   if (!kernels) {
     std::fprintf(err, "orv-view: %s\n", kernels.error().describe().c_str());
-    return EXIT_FAILED;
+    return exit_failed;
   }
 
   // The surface goes before the device and the window (it is declared after both).
@@ -159,7 +159,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   if (!surface) {
     std::fprintf(err, "orv-view: cannot present to the window: %s\n",
                  surface.error().describe().c_str());
-    return EXIT_NO_WINDOW;
+    return exit_no_window;
   }
   const bool record = !o.record_dir.empty();
   int fb_width = 0;
@@ -173,12 +173,12 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   if (webgpu::Status ok = surface->configure(surface_options); !ok) {
     std::fprintf(err, "orv-view: cannot present to the window: %s\n",
                  ok.error().describe().c_str());
-    return EXIT_NO_WINDOW;
+    return exit_no_window;
   }
   webgpu::Expected<webgpu::Renderer> renderer = webgpu::Renderer::create(*device, *surface);
   if (!renderer) {
     std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
-    return EXIT_FAILED;
+    return exit_failed;
   }
 
   std::unique_ptr<SceneContent> scene;
@@ -199,7 +199,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, *scene,
                  {}, device_batches, cpu_batches, surface_renderer, *sink);
 
-  WindowEvents events(MAX_WINDOW_EVENTS);
+  WindowEvents events(max_window_events);
   connectCallbacks(window.get(), events);
   bool captured = false;
   const auto period =
@@ -213,12 +213,12 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     installXErrorHandler();
     if (auto x_error = takeXError()) {
       std::fprintf(err, "orv-view: the X connection failed: %s\n", x_error->c_str());
-      return EXIT_NO_WINDOW;
+      return exit_no_window;
     }
     glfwGetFramebufferSize(window.get(), &fb_width, &fb_height);
     if (fb_width <= 0 || fb_height <= 0) {
       // Minimised: nothing to present until the window comes back; its events keep queueing.
-      glfwWaitEventsTimeout(kMinimisedWait);
+      glfwWaitEventsTimeout(minimised_wait);
       continue;
     }
     const auto w = static_cast<std::uint32_t>(fb_width);
@@ -229,7 +229,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
       if (webgpu::Status ok = surface->configure(surface_options); !ok) {
         std::fprintf(err, "orv-view: cannot present to the window: %s\n",
                      ok.error().describe().c_str());
-        return EXIT_NO_WINDOW;
+        return exit_no_window;
       }
       loop.resize(w, h);
     }
@@ -242,7 +242,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
       const bool surface_failed = surface_renderer.lastErrorStep() == webgpu::ErrorStep::surface;
       std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(loop.framesDone()),
                    bad->c_str());
-      return surface_failed ? EXIT_NO_WINDOW : EXIT_FAILED;
+      return surface_failed ? exit_no_window : exit_failed;
     }
     events.clear();
 
@@ -262,7 +262,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     readout.frameDone(window.get(), loop.camera(), Clock::now());
     if (o.vsync) std::this_thread::sleep_until(start + period);
   }
-  return EXIT_OK;
+  return exit_ok;
 }
 
 }  // namespace orv::view

@@ -18,9 +18,9 @@
 namespace orv::view {
 
 // Opens the window (title, size and vsync from `config` and the options), runs until the window
-// is closed, and returns the exit status: 0 when it was closed; EXIT_NO_WINDOW without a display
-// or when the window, its surface or the X connection fails; EXIT_NO_ADAPTER without a usable
-// adapter; EXIT_FAILED when the device or a recorded file fails. A failure is one line on `err`.
+// is closed, and returns the exit status: 0 when it was closed; exit_no_window without a display
+// or when the window, its surface or the X connection fails; exit_no_adapter without a usable
+// adapter; exit_failed when the device or a recorded file fails. A failure is one line on `err`.
 int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err);
 
 }  // namespace orv::view

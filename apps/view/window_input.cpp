@@ -32,7 +32,7 @@ KeyMods modsOf(int mods) noexcept {
 double frameDt(std::chrono::steady_clock::time_point from,
                std::chrono::steady_clock::time_point to) noexcept {
   const double seconds = std::chrono::duration<double>(to - from).count();
-  return std::clamp(seconds, 0.0, MAX_FRAME_DT);
+  return std::clamp(seconds, 0.0, max_frame_dt);
 }
 
 WindowEvents::WindowEvents(std::uint32_t capacity) : events_(capacity) {}

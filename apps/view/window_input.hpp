@@ -15,17 +15,17 @@ namespace orv::view {
 // The longest time step a frame is given: a stall (a window being dragged, a slow first frame, a
 // machine under load) moves the camera at most this many seconds' worth, 0.2 rad at the default
 // speed, instead of throwing it across the sphere.
-inline constexpr double MAX_FRAME_DT = 0.1;
+inline constexpr double max_frame_dt = 0.1;
 
 // Seconds between `from` and `to` of a monotonic clock, as a frame's dt: 0 when the clock did not
-// advance, at most MAX_FRAME_DT.
+// advance, at most max_frame_dt.
 double frameDt(std::chrono::steady_clock::time_point from,
                std::chrono::steady_clock::time_point to) noexcept;
 
 // The most events a window queues for one frame: far more than a frame sees (a fast mouse reports
 // a few hundred motions a second), so that no key or button event is lost. The frame loop folds
 // every one of them; its InputState keeps only the first AppConfig::max_events in its list.
-inline constexpr std::uint32_t MAX_WINDOW_EVENTS = 4096;
+inline constexpr std::uint32_t max_window_events = 4096;
 
 // The events of one frame, in arrival order, in a buffer of fixed capacity. When it is full, a
 // cursor motion or a scroll that follows one of its kind is added into that one (the motion and

@@ -243,11 +243,11 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
 
   wgpuQueueWriteBuffer(d.queue.get(), k.input.get(), 0, in, in_bytes);
   WGPUCommandEncoderDescriptor encoder_descriptor{};
-  encoder_descriptor.label = kNoString;
+  encoder_descriptor.label = no_string;
   CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
   {
     WGPUComputePassDescriptor pass_descriptor{};
-    pass_descriptor.label = kNoString;
+    pass_descriptor.label = no_string;
     const ComputePass pass{wgpuCommandEncoderBeginComputePass(encoder.get(), &pass_descriptor)};
     wgpuComputePassEncoderSetPipeline(pass.get(), k.pipeline.get());
     wgpuComputePassEncoderSetBindGroup(pass.get(), 0, k.bind_group.get(), 0, nullptr);

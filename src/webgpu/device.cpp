@@ -177,7 +177,7 @@ void onUncapturedError(WGPUDevice const* /*device*/, WGPUErrorType type, WGPUStr
   if (!state->uncaptured) state->uncaptured = Error{stepOf(type), trimmed(toString(message))};
 }
 
-constexpr std::string_view kDriverHint =
+constexpr std::string_view driver_hint =
     " (no usable Vulkan driver? Point VK_ICD_FILENAMES at one, e.g. "
     "/usr/lib/chromium/vk_swiftshader_icd.json for SwiftShader)";
 
@@ -360,7 +360,7 @@ Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
 
 Status DeviceState::submit(CommandEncoder& encoder) {
   WGPUCommandBufferDescriptor descriptor{};
-  descriptor.label = kNoString;
+  descriptor.label = no_string;
   const CommandBuffer commands{wgpuCommandEncoderFinish(encoder.get(), &descriptor)};
   if (!commands) return explain({ErrorStep::internal, "finishing the command encoder failed"});
   const WGPUCommandBuffer list[] = {commands.get()};
@@ -441,7 +441,7 @@ Expected<Device> Device::create(const DeviceOptions& options) {
   if (adapter.status != WGPURequestAdapterStatus_Success || !state->adapter) {
     std::string message = want_vulkan ? "no Vulkan adapter" : "no adapter";
     if (!adapter.message.empty()) message += ": " + adapter.message;
-    return Error{ErrorStep::adapter, message + std::string(kDriverHint)};
+    return Error{ErrorStep::adapter, message + std::string(driver_hint)};
   }
 
   WGPUAdapterInfo info{};
@@ -463,7 +463,7 @@ Expected<Device> Device::create(const DeviceOptions& options) {
     return Error{ErrorStep::backend, "the adapter \"" + state->adapter_info.name +
                                          "\" runs on the " + std::string(toString(backend)) +
                                          " backend, which computes nothing" +
-                                         std::string(kDriverHint)};
+                                         std::string(driver_hint)};
   }
   if (want_vulkan && backend != BackendType::vulkan) {
     return Error{ErrorStep::backend, "Vulkan was requested but the adapter \"" +
@@ -473,7 +473,7 @@ Expected<Device> Device::create(const DeviceOptions& options) {
 
   WGPUDeviceDescriptor device_descriptor{};
   device_descriptor.label = view("orv");
-  device_descriptor.defaultQueue.label = kNoString;
+  device_descriptor.defaultQueue.label = no_string;
   device_descriptor.deviceLostCallbackInfo.mode = WGPUCallbackMode_AllowSpontaneous;
   device_descriptor.deviceLostCallbackInfo.callback = onDeviceLost;
   device_descriptor.deviceLostCallbackInfo.userdata1 = state.get();

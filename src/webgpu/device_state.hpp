@@ -71,7 +71,7 @@ using SurfaceHandle = Handle<WGPUSurface, wgpuSurfaceRelease>;
 
 // A string view for the C API; {NULL, WGPU_STRLEN} would mean "not given".
 inline WGPUStringView view(std::string_view s) noexcept { return {s.data(), s.size()}; }
-inline constexpr WGPUStringView kNoString{nullptr, WGPU_STRLEN};
+inline constexpr WGPUStringView no_string{nullptr, WGPU_STRLEN};
 std::string toString(WGPUStringView s);
 
 // Where the callbacks of asynchronous calls leave their results. They live in the DeviceState,

@@ -33,7 +33,7 @@ struct RendererState {
   BindGroupLayout layout;
   RenderPipeline triangles;
   RenderPipeline lines;
-  Buffer uniform_buffer;  // mvp at 0, eye at kEyeOffset
+  Buffer uniform_buffer;  // mvp at 0, eye at eye_offset
   BindGroup bind_group;
   Texture colour;  // offscreen only
   TextureView colour_view;
@@ -73,11 +73,11 @@ struct RendererState {
 
 namespace {
 
-constexpr WGPUTextureFormat kColourFormat = WGPUTextureFormat_RGBA8Unorm;
-constexpr WGPUTextureFormat kDepthFormat = WGPUTextureFormat_Depth32Float;
+constexpr WGPUTextureFormat offscreen_colour_format = WGPUTextureFormat_RGBA8Unorm;
+constexpr WGPUTextureFormat depth_format = WGPUTextureFormat_Depth32Float;
 // Uniform bindings start at multiples of minUniformBufferOffsetAlignment (256 by default and at
 // most 256 on every implementation).
-constexpr std::uint64_t kEyeOffset = 256;
+constexpr std::uint64_t eye_offset = 256;
 
 Expected<Texture> makeTexture(DeviceState& d, const char* label, WGPUTextureFormat format,
                               WGPUTextureUsage usage, std::uint32_t width, std::uint32_t height) {
@@ -116,7 +116,7 @@ Expected<RenderPipeline> RendererState::makePipeline(WGPUPipelineLayout pipeline
   buffer.attributes = attributes.data();
 
   WGPUDepthStencilState depth_state{};
-  depth_state.format = kDepthFormat;
+  depth_state.format = depth_format;
   depth_state.depthWriteEnabled = WGPUOptionalBool_True;
   depth_state.depthCompare = WGPUCompareFunction_Less;
   depth_state.stencilFront.compare = WGPUCompareFunction_Always;
@@ -202,7 +202,7 @@ Status RendererState::makePipelines() {
   lines = std::move(*line_pipeline);
 
   Expected<Buffer> uniforms = d.createBuffer(
-      "frame uniforms", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, kEyeOffset + 256);
+      "frame uniforms", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, eye_offset + 256);
   if (!uniforms) return uniforms.error();
   uniform_buffer = std::move(*uniforms);
   std::array<WGPUBindGroupEntry, 2> bindings{};
@@ -212,7 +212,7 @@ Status RendererState::makePipelines() {
   bindings[0].size = sizeof(GpuPGL4);
   bindings[1].binding = 1;
   bindings[1].buffer = uniform_buffer.get();
-  bindings[1].offset = kEyeOffset;
+  bindings[1].offset = eye_offset;
   bindings[1].size = sizeof(GpuHomVec4);
   WGPUBindGroupDescriptor bind_group_descriptor{};
   bind_group_descriptor.label = view("frame uniforms");
@@ -241,7 +241,7 @@ Status RendererState::fitTargets(std::uint32_t w, std::uint32_t h, bool with_rea
       colour_view = std::move(*made_colour_view);
     }
     Expected<Texture> made_depth =
-        makeTexture(d, "depth target", kDepthFormat, WGPUTextureUsage_RenderAttachment, w, h);
+        makeTexture(d, "depth target", depth_format, WGPUTextureUsage_RenderAttachment, w, h);
     if (!made_depth) return made_depth.error();
     depth = std::move(*made_depth);
     Expected<TextureView> made_depth_view = makeView(d, depth, "depth target view");
@@ -287,7 +287,7 @@ Status RendererState::upload(const FrameUniforms& uniforms,
     vertex_capacity = size;
   }
   wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), 0, &uniforms.mvp, sizeof(GpuPGL4));
-  wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), kEyeOffset, &uniforms.eye,
+  wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), eye_offset, &uniforms.eye,
                        sizeof(GpuHomVec4));
   if (triangle_bytes > 0) {
     wgpuQueueWriteBuffer(d.queue.get(), vertices.get(), 0, triangle_list.data(), triangle_bytes);
@@ -316,7 +316,7 @@ void RendererState::encodePass(WGPUCommandEncoder encoder, WGPUTextureView targe
   depth_attachment.depthStoreOp = WGPUStoreOp_Discard;
   depth_attachment.depthClearValue = 1.0f;
   WGPURenderPassDescriptor pass_descriptor{};
-  pass_descriptor.label = kNoString;
+  pass_descriptor.label = no_string;
   pass_descriptor.colorAttachmentCount = 1;
   pass_descriptor.colorAttachments = &colour_attachment;
   pass_descriptor.depthStencilAttachment = &depth_attachment;
@@ -378,7 +378,7 @@ Status RendererState::draw(const FrameUniforms& uniforms,
   if (Status ok = d.check(); !ok) return ok;
   if (Status ok = upload(uniforms, triangle_list, line_list); !ok) return ok;
   WGPUCommandEncoderDescriptor encoder_descriptor{};
-  encoder_descriptor.label = kNoString;
+  encoder_descriptor.label = no_string;
   CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
   encodePass(encoder.get(), colour_view.get());
   encodeReadback(encoder.get(), colour.get());
@@ -432,7 +432,7 @@ Expected<FrameOutcome> RendererState::present(SurfaceState& surface, const Frame
   if (Status ok = upload(uniforms, triangle_list, line_list); !ok) return ok.error();
 
   WGPUCommandEncoderDescriptor encoder_descriptor{};
-  encoder_descriptor.label = kNoString;
+  encoder_descriptor.label = no_string;
   CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
   encodePass(encoder.get(), target.get());
   if (record != nullptr) encodeReadback(encoder.get(), texture.get());
@@ -487,7 +487,7 @@ Expected<Renderer> Renderer::create(Device& device, std::uint32_t width, std::ui
                                           std::to_string(height) + " pixels (each side 1 to " +
                                           std::to_string(largest) + ")"};
   }
-  state->colour_format = kColourFormat;
+  state->colour_format = offscreen_colour_format;
   state->offscreen = true;
   if (Status ok = state->makePipelines(); !ok) return ok.error();
   if (Status ok = state->fitTargets(width, height, true); !ok) return ok.error();

@@ -49,7 +49,7 @@ struct FormatChoice {
   WGPUTextureFormat format;
   std::string_view name;
 };
-constexpr std::array<FormatChoice, 4> kFormats{{
+constexpr std::array<FormatChoice, 4> preferred_formats{{
     {WGPUTextureFormat_BGRA8Unorm, "BGRA8Unorm"},
     {WGPUTextureFormat_RGBA8Unorm, "RGBA8Unorm"},
     {WGPUTextureFormat_BGRA8UnormSrgb, "BGRA8UnormSrgb"},
@@ -166,7 +166,7 @@ Expected<Surface> Surface::create(Device& device, const XlibWindow& window) {
     return Error{ErrorStep::surface,
                  "the adapter \"" + d.adapter_info.name + "\" cannot present to the X11 window"};
   }
-  for (const FormatChoice& choice : kFormats) {
+  for (const FormatChoice& choice : preferred_formats) {
     const std::span<const WGPUTextureFormat> offered(caps.c.formats, caps.c.formatCount);
     if (std::find(offered.begin(), offered.end(), choice.format) != offered.end()) {
       state->format = choice.format;

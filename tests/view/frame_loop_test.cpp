@@ -87,8 +87,8 @@ struct Rig {
 
   static Scene twoPointsAndAnEdge() {
     Scene s;
-    s.points.push_back({HomVec4{0.1, 0.0, -0.5, 0.85}.normalize(), WHITE});
-    s.points.push_back({HomVec4{-0.1, 0.1, -0.4, 0.9}.normalize(), WHITE});
+    s.points.push_back({HomVec4{0.1, 0.0, -0.5, 0.85}.normalize(), white});
+    s.points.push_back({HomVec4{-0.1, 0.1, -0.4, 0.9}.normalize(), white});
     s.edges.push_back({0, 1});
     return s;
   }

@@ -90,7 +90,7 @@ TEST(ViewGeometry, DiscCentresLandWhereTheRulePutsThePoint) {
       HomVec4 q = wt.apply(cp);
       if (i % 2 == 1) q = {-q.x, -q.y, -q.z, -q.w};  // either representative
       list.positions.push_back(q);
-      list.colours.push_back(WHITE);
+      list.colours.push_back(white);
     }
     std::vector<HomVec4> camera(list.positions.size());
     cpuPGLActionBatch(w, list.positions, camera);
@@ -109,8 +109,8 @@ TEST(ViewGeometry, DiscCentresLandWhereTheRulePutsThePoint) {
       for (std::size_t k = 0; k < 6; ++k) {
         const ViewVertex& v = g.triangles[6 * i + k];
         const Pixel p = pixelOfClip(clipOf(mvp, eye, v.position), proj.width, proj.height);
-        EXPECT_NEAR(std::fabs(p.x - rule.x), DISC_RADIUS_PX, 0.02);
-        EXPECT_NEAR(std::fabs(p.y - rule.y), DISC_RADIUS_PX, 0.02);
+        EXPECT_NEAR(std::fabs(p.x - rule.x), disc_radius_px, 0.02);
+        EXPECT_NEAR(std::fabs(p.y - rule.y), disc_radius_px, 0.02);
         corners[{v.uv[0], v.uv[1]}] = p;
         EXPECT_EQ(v.normal.w, 1.0f);
       }
@@ -148,7 +148,7 @@ TEST(ViewGeometry, PointsBehindOrPastTheFarCutGetNoDisc) {
     EXPECT_EQ(pixelOf(proj, c.c).drawn, c.drawn);
     DrawList list;
     list.positions.push_back(c.c);  // W is the identity
-    list.colours.push_back(WHITE);
+    list.colours.push_back(white);
     FrameGeometry g;
     g.build(list, list.positions, PGL4::identity(), proj, false);
     EXPECT_EQ(g.triangles.size(), c.drawn ? 6u : 0u);
@@ -167,7 +167,7 @@ TEST(ViewGeometry, EdgesRunAlongTheShorterArcAndAreCutAtTheSideOfTheEye) {
     SCOPED_TRACE(sign);
     DrawList list;
     list.positions = {a, {sign * b.x, sign * b.y, sign * b.z, sign * b.w}};
-    list.colours = {WHITE, WHITE};
+    list.colours = {white, white};
     list.addEdge(0, 1);
     FrameGeometry g;
     g.build(list, list.positions, PGL4::identity(), proj, true);
@@ -225,9 +225,9 @@ TEST(DefaultScene, HoldsTheHemi600CellAndParticlesOnS3) {
 
   DefaultScene scene;
   const DrawList& list = scene.drawList();
-  ASSERT_EQ(list.positions.size(), DefaultScene::POLYTOPE_POINTS + DefaultScene::PARTICLES);
+  ASSERT_EQ(list.positions.size(), DefaultScene::polytope_points + DefaultScene::particle_count);
   EXPECT_EQ(list.edges.size(), 360u);
-  std::vector<int> degree(DefaultScene::POLYTOPE_POINTS, 0);
+  std::vector<int> degree(DefaultScene::polytope_points, 0);
   for (const DrawEdge& e : list.edges) {
     ++degree[e.a];
     ++degree[e.b];

@@ -82,7 +82,7 @@ TEST(Tokenize, SplitsAtBlanksAndCutsComments) {
   EXPECT_EQ(tokenize("#only a comment").count, 0u);
   EXPECT_EQ(tokenize("a#b").count, 1u);
   std::string many;
-  for (std::size_t i = 0; i <= MAX_TOKENS_PER_LINE; ++i)
+  for (std::size_t i = 0; i <= max_tokens_per_line; ++i)
     many += "1 ";
   EXPECT_TRUE(tokenize(many).too_many);
 }
@@ -134,7 +134,7 @@ TEST(SceneFile, ReadsPointsEdgesCommentsAndBlankLines) {
   const auto& p = r.scene.points;
   EXPECT_NEAR(p[0].position.z, -h, eps);
   EXPECT_NEAR(p[0].position.w, h, eps);
-  EXPECT_EQ(p[0].colour, WHITE);
+  EXPECT_EQ(p[0].colour, white);
   // The sign given is kept: (0, 0, −2, −2) is the same point as (0, 0, 1, 1).
   EXPECT_NEAR(p[1].position.z, -h, eps);
   EXPECT_NEAR(p[1].position.w, -h, eps);

@@ -153,7 +153,7 @@ TEST(FrameDt, IsTheClocksStepClampedToAFrameWorthOfMotion) {
       {"no time", 0ns, 0.0},
       {"a 60 Hz frame", std::chrono::microseconds(16667), 0.016667},
       {"just under the bound", 99ms, 0.099},
-      {"a stall", 3s, MAX_FRAME_DT},
+      {"a stall", 3s, max_frame_dt},
       {"a clock read in the wrong order", -5ms, 0.0},
   };
   for (const auto& c : cases) {
@@ -183,7 +183,7 @@ class BlankRenderer final : public FrameRenderer {
 
 TEST(WindowFrameLoop, WindowEventsDriveTheCameraWithTheMeasuredDt) {
   Scene file;
-  file.points.push_back({HomVec4{0.1, 0.0, -0.5, 0.85}.normalize(), WHITE});
+  file.points.push_back({HomVec4{0.1, 0.0, -0.5, 0.85}.normalize(), white});
   FileScene scene(file);
   CpuBatches device;
   CpuBatches cpu;
@@ -234,7 +234,7 @@ TEST(WindowFrameLoop, RecordingWritesPresentedFramesInOrderWithoutAllocatingAfte
   BlankRenderer renderer;
   RecordSink sink(dir.string());
   FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, {}, device, cpu, renderer, sink);
-  WindowEvents events(MAX_WINDOW_EVENTS);
+  WindowEvents events(max_window_events);
   events.key(GLFW_KEY_W, 25, GLFW_PRESS, 0);
   ASSERT_FALSE(loop.step(events.events(), 0.0));
   events.clear();
