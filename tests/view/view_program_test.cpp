@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "picture_support.hpp"
 #include "view/input_script.hpp"
 #include "view/png_writer.hpp"
 #include "view/view_geometry.hpp"
@@ -21,31 +22,15 @@
 namespace orv::view {
 namespace {
 
+using test_support::Blob;
+using test_support::ExpectedPixel;
+using test_support::findColour;
+using test_support::litPixels;
+using test_support::project;
+using test_support::readFrame;
+using test_support::Scratch;
+
 namespace fs = std::filesystem;
-
-// A fresh directory for one test, removed afterwards.
-class Scratch {
- public:
-  Scratch() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(::testing::TempDir()) /
-           ("orv-view-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string write(const std::string& name, const std::string& text) const {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-    return path(name);
-  }
-
- private:
-  fs::path dir_;
-};
 
 peer::Completed runView(std::vector<std::string> args, std::vector<std::string> env = {}) {
   args.insert(args.begin(), ORV_VIEW_PATH);
@@ -188,7 +173,7 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Scratch scratch;
+    Scratch scratch("orv-view");
     const std::string out = scratch.path("out");
     const std::string file = scratch.write("file", "not a directory\n");
     std::vector<std::string> args;
@@ -213,7 +198,7 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
 }
 
 TEST(ViewProgram, NoAdapterGetsOneLineAndStatus3) {
-  Scratch scratch;
+  Scratch scratch("orv-view");
   const std::string out = scratch.path("out");
   const peer::Completed r = runView({"--headless", "--frames", "2", "--out", out},
                                     {"VK_ICD_FILENAMES=/nonexistent/icd.json"});
@@ -236,46 +221,9 @@ TEST(ViewProgram, HelpPrintsTheUsage) {
 
 using Image = DecodedPng;
 
-Image readFrame(const Scratch& scratch, const std::string& dir, unsigned k) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame_%05u.png", k);
-  Image image = readPng(scratch.path(dir) + name);
-  EXPECT_FALSE(image.problem) << *image.problem;
-  return image;
-}
-
 std::array<std::uint8_t, 3> pixelAt(const Image& image, std::uint32_t x, std::uint32_t y) {
   const std::size_t at = (static_cast<std::size_t>(y) * image.width + x) * 4;
   return {image.rgba[at], image.rgba[at + 1], image.rgba[at + 2]};
-}
-
-// The pixels of one colour (within ±2 per channel, the rounding to 8 bits): how many and their
-// centroid in pixel coordinates (pixel centres at +0.5).
-struct Blob {
-  std::size_t count = 0;
-  double x = 0.0;
-  double y = 0.0;
-};
-
-Blob findColour(const Image& image, const std::array<int, 3>& rgb) {
-  Blob b;
-  for (std::uint32_t y = 0; y < image.height; ++y) {
-    for (std::uint32_t x = 0; x < image.width; ++x) {
-      const auto p = pixelAt(image, x, y);
-      bool match = true;
-      for (std::size_t c = 0; c < 3; ++c)
-        match = match && std::abs(int{p[c]} - rgb[c]) <= 2;
-      if (!match) continue;
-      ++b.count;
-      b.x += x + 0.5;
-      b.y += y + 0.5;
-    }
-  }
-  if (b.count > 0) {
-    b.x /= static_cast<double>(b.count);
-    b.y /= static_cast<double>(b.count);
-  }
-  return b;
 }
 
 // The camera after each frame of a script, by the frame loop's rule (fold, update, clear the
@@ -299,26 +247,6 @@ std::vector<OrvCamera> cameraPath(const std::string& script_text, unsigned frame
   }
   state.releaseEvents(memory);
   return path;
-}
-
-// Where the rule puts a world point q for a camera: c = W·q, the copy with c.w ≥ 0, then
-// x = (1 + (f/aspect)·c.x/(−c.z))/2 · width, y = (1 − f·c.y/(−c.z))/2 · height.
-struct Expected {
-  double x = 0.0, y = 0.0;
-  bool in_front = false;  // c.w > 0 copy ahead, between the near and the far cut
-};
-
-Expected project(const OrvCamera& cam, HomVec4 q, double width, double height) {
-  HomVec4 c = cam.worldToCamera().apply(q);
-  if (c.w < 0.0) c = {-c.x, -c.y, -c.z, -c.w};
-  const double f = 1.0 / std::tan(std::numbers::pi / 6.0);
-  const double aspect = width / height;
-  Expected e;
-  e.x = (1.0 + (f / aspect) * c.x / (-c.z)) / 2.0 * width;
-  e.y = (1.0 - f * c.y / (-c.z)) / 2.0 * height;
-  const double arc_tan = -c.z / c.w;  // straight ahead: tan of the arc from the eye
-  e.in_front = -c.z > 0.0 && c.w > 0.0 && arc_tan < cam.fs_far && arc_tan > 0.03;
-  return e;
 }
 
 // 26 colours, no two alike and none black: components from {0, 0.5, 1}.
@@ -402,7 +330,7 @@ TEST(ViewProgram, DiscsLandWithinAPixelOfTheProjectionFromPosesAllOverS3) {
       if (i % 3 == 1) q = {-q.x, -q.y, -q.z, -q.w};
       points.push_back(q);
     }
-    Scratch scratch;
+    Scratch scratch("orv-view");
     const std::string size = std::to_string(pose.width) + "x" + std::to_string(pose.height);
     const peer::Completed r = runView(
         {"--headless", "--frames", std::to_string(pose.frames), "--out", scratch.path("out"),
@@ -410,18 +338,18 @@ TEST(ViewProgram, DiscsLandWithinAPixelOfTheProjectionFromPosesAllOverS3) {
          scratch.write("input.txt", pose.script), "--size", size, "--dt", std::to_string(pose.dt)});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     ASSERT_EQ(countFrames(scratch.path("out")), pose.frames);
-    const Image image = readFrame(scratch, "out", pose.frames - 1);
+    const Image image = readFrame(scratch.path("out"), pose.frames - 1);
     ASSERT_EQ(image.width, pose.width);
     ASSERT_EQ(image.height, pose.height);
 
-    std::vector<Expected> expected;
+    std::vector<ExpectedPixel> expected;
     for (const HomVec4& q : points)
       expected.push_back(project(cam, q, pose.width, pose.height));
     int checked = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
       SCOPED_TRACE(i);
       const Blob blob = findColour(image, bytesOf(colourOf(i)));
-      const Expected& e = expected[i];
+      const ExpectedPixel& e = expected[i];
       const bool on_screen =
           e.in_front && e.x > 0 && e.x < pose.width && e.y > 0 && e.y < pose.height;
       if (!on_screen) {
@@ -449,7 +377,7 @@ TEST(ViewProgram, DiscsLandWithinAPixelOfTheProjectionFromPosesAllOverS3) {
 }
 
 TEST(ViewProgram, AntipodalRepresentativesDrawTheSamePicture) {
-  Scratch scratch;
+  Scratch scratch("orv-view");
   std::string a =
       "point 0.1 0.05 -0.5 0.8 1 0 0\npoint -0.2 0.1 -0.6 0.7 0 1 0\nedge 0 1\n"
       "point 0.3 -0.2 -0.3 -0.6 0 0 1\nedge 1 2\n";
@@ -465,23 +393,15 @@ TEST(ViewProgram, AntipodalRepresentativesDrawTheSamePicture) {
     ASSERT_EQ(r.exit_code, 0) << r.err;
   }
   for (unsigned k = 0; k < 3; ++k) {
-    const Image ia = readFrame(scratch, "a", k);
-    const Image ib = readFrame(scratch, "b", k);
+    const Image ia = readFrame(scratch.path("a"), k);
+    const Image ib = readFrame(scratch.path("b"), k);
     EXPECT_EQ(ia.rgba, ib.rgba) << "frame " << k;
     EXPECT_GT(findColour(ia, {255, 0, 0}).count, 0u);
   }
 }
 
-// Pixels that are not black.
-std::size_t litPixels(const Image& image) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < image.rgba.size(); i += 4)
-    n += (image.rgba[i] | image.rgba[i + 1] | image.rgba[i + 2]) != 0 ? 1 : 0;
-  return n;
-}
-
 TEST(ViewProgram, F1RemovesEdgesAndRRestoresTheFirstView) {
-  Scratch scratch;
+  Scratch scratch("orv-view");
   const std::string scene = scratch.write(
       "scene.txt", "point 0.3 0.1 -0.5 0.8 1 0 0\npoint -0.3 -0.1 -0.6 0.75 0 0 1\nedge 0 1\n");
   const std::string script = scratch.write("input.txt",
@@ -499,24 +419,24 @@ TEST(ViewProgram, F1RemovesEdgesAndRRestoresTheFirstView) {
                      scene, "--size", "320x180"})
                 .exit_code,
             0);
-  const Image with_edges = readFrame(scratch, "out", 0);
-  const Image without = readFrame(scratch, "out", 1);
+  const Image with_edges = readFrame(scratch.path("out"), 0);
+  const Image without = readFrame(scratch.path("out"), 1);
   const std::size_t discs =
       findColour(without, {255, 0, 0}).count + findColour(without, {0, 0, 255}).count;
   EXPECT_EQ(litPixels(without), discs);          // nothing but the two discs
   EXPECT_GT(litPixels(with_edges), discs + 50);  // and the edge between them
-  const Image moved = readFrame(scratch, "out", 3);
+  const Image moved = readFrame(scratch.path("out"), 3);
   EXPECT_NE(moved.rgba, without.rgba);
   // R in frame 4 puts the camera back where it started (edges still off), F1 in frame 5 turns
   // them on again: frame 5 is the first view.
-  const Image reset = readFrame(scratch, "out", 4);
+  const Image reset = readFrame(scratch.path("out"), 4);
   EXPECT_EQ(reset.rgba, without.rgba);
-  EXPECT_EQ(readFrame(scratch, "out", 5).rgba, readFrame(scratch, "still", 0).rgba);
-  EXPECT_EQ(readFrame(scratch, "still", 0).rgba, with_edges.rgba);
+  EXPECT_EQ(readFrame(scratch.path("out"), 5).rgba, readFrame(scratch.path("still"), 0).rgba);
+  EXPECT_EQ(readFrame(scratch.path("still"), 0).rgba, with_edges.rgba);
 }
 
 TEST(ViewProgram, FlyingForwardBringsThePointAheadCloser) {
-  Scratch scratch;
+  Scratch scratch("orv-view");
   // A point slightly up and to the right, 1 rad ahead: approaching it, its disc moves outward.
   const std::string scene = scratch.write("scene.txt", "point 0.1 0.08 -0.8 0.55 1 1 0\n");
   const std::string script = scratch.write("input.txt", "0 key w press\n");
@@ -526,7 +446,7 @@ TEST(ViewProgram, FlyingForwardBringsThePointAheadCloser) {
             0);
   double last = 0.0;
   for (unsigned k = 0; k < 8; ++k) {
-    const Blob b = findColour(readFrame(scratch, "out", k), {255, 255, 0});
+    const Blob b = findColour(readFrame(scratch.path("out"), k), {255, 255, 0});
     ASSERT_GT(b.count, 0u) << k;
     const double from_centre = std::hypot(b.x - 240.0, b.y - 135.0);
     EXPECT_GT(b.x, 240.0);
@@ -564,7 +484,7 @@ double matchedFraction(const Image& a, const Image& b, int tolerance) {
 }
 
 TEST(ViewProgram, TheDefaultSceneLooksTheSameOnTheCpuPipeline) {
-  Scratch scratch;
+  Scratch scratch("orv-view");
   const std::string fly =
       "0 key w press\n0 key d press\n0 button right press\n0 move 3 1\n"
       "5 move 3 1\n";
@@ -581,8 +501,8 @@ TEST(ViewProgram, TheDefaultSceneLooksTheSameOnTheCpuPipeline) {
             0);
   for (const unsigned k : {0u, 11u}) {
     SCOPED_TRACE(k);
-    const Image device = readFrame(scratch, "device", k);
-    const Image cpu = readFrame(scratch, "cpu", k);
+    const Image device = readFrame(scratch.path("device"), k);
+    const Image cpu = readFrame(scratch.path("cpu"), k);
     EXPECT_GT(litPixels(device), 500u);
     EXPECT_GE(matchedFraction(device, cpu, 3), 0.999);
     EXPECT_GE(matchedFraction(cpu, device, 3), 0.999);

@@ -27,10 +27,19 @@
 
 #include "child_process.hpp"
 #include "orv/app.hpp"
+#include "picture_support.hpp"
 #include "view/png_writer.hpp"
 
 namespace orv::view {
 namespace {
+
+using test_support::Blob;
+using test_support::ExpectedPixel;
+using test_support::findColour;
+using test_support::litPixels;
+using test_support::project;
+using test_support::readFrame;
+using test_support::Scratch;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -38,31 +47,7 @@ using Clock = std::chrono::steady_clock;
 
 // How long one wait may take (the window to appear, frames to be recorded, the program to end):
 // generous, for SwiftShader on a loaded machine; a healthy run takes a fraction of it.
-constexpr auto kPatience = 60s;
-
-// A fresh directory for one test, removed afterwards.
-class Scratch {
- public:
-  Scratch() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(::testing::TempDir()) /
-           ("orv-window-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() { fs::remove_all(dir_); }
-
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string write(const std::string& name, const std::string& text) const {
-    std::ofstream(dir_ / name, std::ios::binary) << text;
-    return path(name);
-  }
-
- private:
-  fs::path dir_;
-};
+constexpr auto patience = 60s;
 
 // The child of this process whose command name is `name` (the first one found), or 0.
 pid_t childNamed(const std::string& name) {
@@ -95,7 +80,7 @@ class XServer {
                     peer::ChildProcess::Options{});
     server_->closeInput();
     std::string number;
-    const auto deadline = Clock::now() + kPatience;
+    const auto deadline = Clock::now() + patience;
     while (Clock::now() < deadline) {
       const std::vector<std::byte> got = server_->read(1, 1s);
       if (got.empty()) {
@@ -135,7 +120,7 @@ peer::Completed xdotool(const std::string& display, std::vector<std::string> arg
   peer::ChildProcess::Options options;
   options.env = {"DISPLAY=" + display};
   return peer::runToCompletion(args, options,
-                               std::chrono::duration_cast<std::chrono::milliseconds>(kPatience));
+                               std::chrono::duration_cast<std::chrono::milliseconds>(patience));
 }
 
 // Sends one xdotool command and expects it to succeed.
@@ -156,7 +141,7 @@ std::uint32_t recorded(const std::string& dir) {
 
 // Waits until at least `n` frames are recorded; false when the patience ran out first.
 bool awaitFrames(const std::string& dir, std::uint32_t n) {
-  const auto deadline = Clock::now() + kPatience;
+  const auto deadline = Clock::now() + patience;
   while (recorded(dir) < n) {
     if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(20ms);
@@ -177,7 +162,7 @@ class WindowedView {
 
   // The window's id, found by its title; empty when it did not appear.
   std::string findWindow() {
-    const auto deadline = Clock::now() + kPatience;
+    const auto deadline = Clock::now() + patience;
     while (Clock::now() < deadline) {
       const peer::Completed r = xdotool(display_, {"search", "--name", "^ORV"});
       if (r.exit_code == 0 && !r.out.empty()) return r.out.substr(0, r.out.find('\n'));
@@ -189,7 +174,7 @@ class WindowedView {
 
   // Waits for the program to end: its exit status, or −1.
   int finish() {
-    const std::optional<int> status = child_->wait(kPatience);
+    const std::optional<int> status = child_->wait(patience);
     if (!status) {
       child_->kill();
       child_->wait();
@@ -206,43 +191,6 @@ class WindowedView {
 
 // ---------------------------------------------------------------------------------------------
 // Pictures
-
-DecodedPng frame(const std::string& dir, std::uint32_t k) {
-  char name[32];
-  std::snprintf(name, sizeof name, "/frame_%05u.png", k);
-  DecodedPng image = readPng(dir + name);
-  EXPECT_FALSE(image.problem) << *image.problem;
-  return image;
-}
-
-// The pixels of one colour (within ±2 per channel): how many and their centroid, pixel centres at
-// +0.5.
-struct Blob {
-  std::size_t count = 0;
-  double x = 0.0;
-  double y = 0.0;
-};
-
-Blob findColour(const DecodedPng& image, const std::array<int, 3>& rgb) {
-  Blob b;
-  for (std::uint32_t y = 0; y < image.height; ++y) {
-    for (std::uint32_t x = 0; x < image.width; ++x) {
-      const std::size_t at = (std::size_t{y} * image.width + x) * 4;
-      bool match = true;
-      for (std::size_t c = 0; c < 3; ++c)
-        match = match && std::abs(int{image.rgba[at + c]} - rgb[c]) <= 2;
-      if (!match) continue;
-      ++b.count;
-      b.x += x + 0.5;
-      b.y += y + 0.5;
-    }
-  }
-  if (b.count > 0) {
-    b.x /= static_cast<double>(b.count);
-    b.y /= static_cast<double>(b.count);
-  }
-  return b;
-}
 
 // The picture in xwd's dump of a window (X Window Dump, version 7: a header of big-endian 32-bit
 // fields, the window's name, the colour map, then the rows), as RGBA with alpha 255. Only the
@@ -297,42 +245,20 @@ DecodedPng fromXwd(const std::string& dump) {
   return image;
 }
 
-std::size_t litPixels(const DecodedPng& image) {
-  std::size_t n = 0;
-  for (std::size_t i = 0; i < image.rgba.size(); i += 4)
-    n += (image.rgba[i] | image.rgba[i + 1] | image.rgba[i + 2]) != 0 ? 1 : 0;
-  return n;
-}
-
-struct Pixel {
-  double x = 0.0;
-  double y = 0.0;
-};
-
-// Where the picture's rule puts the world point q for `cam` in a width × height image:
-// c = W·q, the copy with c.w ≥ 0, x = (1 + (f/aspect)·c.x/(−c.z))/2 · width,
-// y = (1 − f·c.y/(−c.z))/2 · height.
-Pixel project(const OrvCamera& cam, HomVec4 q, double width, double height) {
-  HomVec4 c = cam.worldToCamera().apply(q);
-  if (c.w < 0.0) c = {-c.x, -c.y, -c.z, -c.w};
-  const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
-  return {(1.0 + (f * height / width) * c.x / (-c.z)) / 2.0 * width,
-          (1.0 - f * c.y / (-c.z)) / 2.0 * height};
-}
-
 // The scene: a yellow point P up and to the right, about 0.98 rad ahead, a blue point Q down and
 // to the left, and the edge between them.
-const HomVec4 kP = HomVec4{0.1, 0.08, -0.8, 0.55}.normalize();
-const HomVec4 kQ = HomVec4{-0.3, -0.1, -0.6, 0.75}.normalize();
-const std::array<int, 3> kYellow{255, 255, 0};
-const std::array<int, 3> kBlue{0, 0, 255};
+const HomVec4 p_point = HomVec4{0.1, 0.08, -0.8, 0.55}.normalize();
+const HomVec4 q_point = HomVec4{-0.3, -0.1, -0.6, 0.75}.normalize();
+const std::array<int, 3> yellow{255, 255, 0};
+const std::array<int, 3> blue{0, 0, 255};
 
 std::string sceneText() {
   char text[256];
   std::snprintf(text, sizeof text,
                 "point %.17g %.17g %.17g %.17g 1 1 0\n"
                 "point %.17g %.17g %.17g %.17g 0 0 1\nedge 0 1\n",
-                kP.x, kP.y, kP.z, kP.w, kQ.x, kQ.y, kQ.z, kQ.w);
+                p_point.x, p_point.y, p_point.z, p_point.w, q_point.x, q_point.y, q_point.z,
+                q_point.w);
   return text;
 }
 
@@ -352,7 +278,7 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   SKIP_WITHOUT_TOOLS();
   const XServer x;
   ASSERT_FALSE(x.display().empty()) << "Xvfb did not start: " << x.problem();
-  const Scratch scratch;
+  const Scratch scratch("orv-window");
   const std::string rec = scratch.path("rec");
   constexpr std::uint32_t width = 480;
   constexpr std::uint32_t height = 270;
@@ -387,7 +313,7 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   act({"click", "--repeat", "3", "--delay", "50", "5"});
   // The title's readout follows.
   std::string title;
-  const auto title_deadline = Clock::now() + kPatience;
+  const auto title_deadline = Clock::now() + patience;
   while (title.find("speed 0.50") == std::string::npos && Clock::now() < title_deadline) {
     title = xdotool(x.display(), {"getwindowname", window}).out;
     std::this_thread::sleep_for(50ms);
@@ -420,16 +346,16 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   const std::uint32_t frames = recorded(rec);
   ASSERT_GT(frames, f1_again.after + 1);
   for (const std::uint32_t k : {0u, frames - 1}) {
-    const DecodedPng image = frame(rec, k);
+    const DecodedPng image = readFrame(rec, k);
     EXPECT_EQ(image.width, width);
     EXPECT_EQ(image.height, height);
   }
 
   // The first view: P where the default camera puts it, and the edge drawn.
-  const DecodedPng first = frame(rec, 0);
-  const Blob p0 = findColour(first, kYellow);
-  const Blob q0 = findColour(first, kBlue);
-  const Pixel p0_expected = project(OrvCamera{}, kP, width, height);
+  const DecodedPng first = readFrame(rec, 0);
+  const Blob p0 = findColour(first, yellow);
+  const Blob q0 = findColour(first, blue);
+  const ExpectedPixel p0_expected = project(OrvCamera{}, p_point, width, height);
   ASSERT_GT(p0.count, 25u);
   EXPECT_NEAR(p0.x, p0_expected.x, 1.0);
   EXPECT_NEAR(p0.y, p0_expected.y, 1.0);
@@ -441,8 +367,8 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   turn.camera_orbit = true;
   turn.mouse.dx = -60.0;
   turned.update(turn, 0.0);
-  const Pixel p1_expected = project(turned, kP, width, height);
-  const Blob p1 = findColour(frame(rec, released.before - 1), kYellow);
+  const ExpectedPixel p1_expected = project(turned, p_point, width, height);
+  const Blob p1 = findColour(readFrame(rec, released.before - 1), yellow);
   ASSERT_GT(p1.count, 25u);
   EXPECT_LT(p1.x, p0.x - 30.0);
   EXPECT_NEAR(p1.x, p1_expected.x, 1.0);
@@ -453,7 +379,7 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   const double start = last;
   for (std::uint32_t k = w_down.before; k < f1.before; ++k) {
     SCOPED_TRACE(k);
-    const Blob p = findColour(frame(rec, k), kYellow);
+    const Blob p = findColour(readFrame(rec, k), yellow);
     ASSERT_GT(p.count, 25u);
     const double from_centre = std::hypot(p.x - width / 2.0, p.y - height / 2.0);
     EXPECT_GE(from_centre, last - 0.25);
@@ -462,25 +388,25 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   EXPECT_GT(last, start + 3.0) << "W moved the camera too little";
 
   // F1: the edge's pixels vanish, the discs stay.
-  const DecodedPng before_f1 = frame(rec, f1.before - 1);
-  const DecodedPng after_f1 = frame(rec, f1.after + 1);
+  const DecodedPng before_f1 = readFrame(rec, f1.before - 1);
+  const DecodedPng after_f1 = readFrame(rec, f1.after + 1);
   const std::size_t discs_before =
-      findColour(before_f1, kYellow).count + findColour(before_f1, kBlue).count;
+      findColour(before_f1, yellow).count + findColour(before_f1, blue).count;
   EXPECT_GT(litPixels(before_f1), discs_before + 20);
   EXPECT_EQ(litPixels(after_f1),
-            findColour(after_f1, kYellow).count + findColour(after_f1, kBlue).count);
+            findColour(after_f1, yellow).count + findColour(after_f1, blue).count);
 
   // R: the first view again (without the edge), then F1 brings the edge back: the first frame.
-  const DecodedPng after_reset = frame(rec, reset.after + 1);
-  const Blob p_reset = findColour(after_reset, kYellow);
-  const Blob q_reset = findColour(after_reset, kBlue);
+  const DecodedPng after_reset = readFrame(rec, reset.after + 1);
+  const Blob p_reset = findColour(after_reset, yellow);
+  const Blob q_reset = findColour(after_reset, blue);
   EXPECT_NEAR(p_reset.x, p0.x, 0.5);
   EXPECT_NEAR(p_reset.y, p0.y, 0.5);
   EXPECT_NEAR(q_reset.x, q0.x, 0.5);
   EXPECT_NEAR(q_reset.y, q0.y, 0.5);
   EXPECT_EQ(litPixels(after_reset), p_reset.count + q_reset.count);
-  EXPECT_EQ(frame(rec, f1_again.after + 1).rgba, first.rgba);
-  EXPECT_EQ(frame(rec, frames - 1).rgba, first.rgba);
+  EXPECT_EQ(readFrame(rec, f1_again.after + 1).rgba, first.rgba);
+  EXPECT_EQ(readFrame(rec, frames - 1).rgba, first.rgba);
   // And the screen showed that same picture: the presented frames reach the window.
   const DecodedPng screen = fromXwd(shot.out);
   ASSERT_FALSE(screen.problem) << *screen.problem;
@@ -493,7 +419,7 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   SKIP_WITHOUT_TOOLS();
   const XServer x;
   ASSERT_FALSE(x.display().empty()) << "Xvfb did not start: " << x.problem();
-  const Scratch scratch;
+  const Scratch scratch("orv-window");
   const std::string rec = scratch.path("rec");
   WindowedView view(x.display(), {"--scene", scratch.write("scene.txt", sceneText()), "--size",
                                   "320x180", "--record", rec, "--no-vsync"});
@@ -512,19 +438,19 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   send(x.display(), {"key", "Escape"});
   EXPECT_EQ(view.finish(), 0) << view.errors();
 
-  const DecodedPng before = frame(rec, 0);
+  const DecodedPng before = readFrame(rec, 0);
   EXPECT_EQ(before.width, 320u);
   EXPECT_EQ(before.height, 180u);
-  const DecodedPng after = frame(rec, resized + 1);
+  const DecodedPng after = readFrame(rec, resized + 1);
   ASSERT_EQ(after.width, 400u);
   ASSERT_EQ(after.height, 300u);
   // The projection's aspect followed the window: P lands where a 400 × 300 picture puts it.
-  const Pixel expected = project(OrvCamera{}, kP, 400.0, 300.0);
-  const Blob p = findColour(after, kYellow);
+  const ExpectedPixel expected = project(OrvCamera{}, p_point, 400.0, 300.0);
+  const Blob p = findColour(after, yellow);
   ASSERT_GT(p.count, 25u);
   EXPECT_NEAR(p.x, expected.x, 1.0);
   EXPECT_NEAR(p.y, expected.y, 1.0);
-  EXPECT_EQ(frame(rec, recorded(rec) - 1).rgba, after.rgba);
+  EXPECT_EQ(readFrame(rec, recorded(rec) - 1).rgba, after.rgba);
 }
 
 // Without a display: one line, status 2, whether DISPLAY is unset or names no server.
@@ -542,7 +468,7 @@ TEST(WindowedView, WithoutADisplaySaysSoInOneLineAndExits2) {
     SCOPED_TRACE(c.name);
     peer::ChildProcess::Options options;
     options.env = {c.display};
-    const Scratch scratch;
+    const Scratch scratch("orv-window");
     const peer::Completed r =
         peer::runToCompletion({ORV_VIEW_PATH, "--record", scratch.path("rec")}, options, 60s);
     EXPECT_EQ(r.exit_code, 2) << r.err;

@@ -1,0 +1,80 @@
+#include "picture_support.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace orv::view::test_support {
+
+namespace fs = std::filesystem;
+
+Scratch::Scratch(const std::string& prefix) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  dir_ = fs::path(::testing::TempDir()) /
+         (prefix + "-" + std::string(info->name()) + "-" + std::to_string(::getpid()));
+  fs::remove_all(dir_);
+  fs::create_directories(dir_);
+}
+
+Scratch::~Scratch() { fs::remove_all(dir_); }
+
+std::string Scratch::path(const std::string& name) const { return (dir_ / name).string(); }
+
+std::string Scratch::write(const std::string& name, const std::string& text) const {
+  std::ofstream(dir_ / name, std::ios::binary) << text;
+  return path(name);
+}
+
+DecodedPng readFrame(const std::string& dir, std::uint32_t k) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame_%05u.png", k);
+  DecodedPng image = readPng(dir + name);
+  EXPECT_FALSE(image.problem) << *image.problem;
+  return image;
+}
+
+Blob findColour(const DecodedPng& image, const std::array<int, 3>& rgb) {
+  Blob b;
+  for (std::uint32_t y = 0; y < image.height; ++y) {
+    for (std::uint32_t x = 0; x < image.width; ++x) {
+      const std::size_t at = (std::size_t{y} * image.width + x) * 4;
+      bool match = true;
+      for (std::size_t c = 0; c < 3; ++c)
+        match = match && std::abs(int{image.rgba[at + c]} - rgb[c]) <= 2;
+      if (!match) continue;
+      ++b.count;
+      b.x += x + 0.5;
+      b.y += y + 0.5;
+    }
+  }
+  if (b.count > 0) {
+    b.x /= static_cast<double>(b.count);
+    b.y /= static_cast<double>(b.count);
+  }
+  return b;
+}
+
+std::size_t litPixels(const DecodedPng& image) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < image.rgba.size(); i += 4)
+    n += (image.rgba[i] | image.rgba[i + 1] | image.rgba[i + 2]) != 0 ? 1 : 0;
+  return n;
+}
+
+ExpectedPixel project(const OrvCamera& cam, HomVec4 q, double width, double height) {
+  HomVec4 c = cam.worldToCamera().apply(q);
+  if (c.w < 0.0) c = {-c.x, -c.y, -c.z, -c.w};
+  const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
+  const double aspect = width / height;
+  ExpectedPixel e;
+  e.x = (1.0 + (f / aspect) * c.x / (-c.z)) / 2.0 * width;
+  e.y = (1.0 - f * c.y / (-c.z)) / 2.0 * height;
+  const double arc_tan = -c.z / c.w;  // straight ahead: tan of the arc from the eye
+  e.in_front = -c.z > 0.0 && c.w > 0.0 && arc_tan < cam.fs_far && arc_tan > 0.03;
+  return e;
+}
+
+}  // namespace orv::view::test_support

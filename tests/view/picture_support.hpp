@@ -1,0 +1,62 @@
+// What the end-to-end tests of orv-view share: a scratch directory per test, the recorded frames,
+// the pixels of one colour, and where the picture's rule puts a world point.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "orv/app.hpp"
+#include "view/png_writer.hpp"
+
+namespace orv::view::test_support {
+
+// A fresh directory for one test (named after it), removed afterwards.
+class Scratch {
+ public:
+  explicit Scratch(const std::string& prefix);
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch();
+
+  std::string path(const std::string& name) const;
+  // Writes `text` to the file `name` in the directory and returns its path.
+  std::string write(const std::string& name, const std::string& text) const;
+
+ private:
+  std::filesystem::path dir_;
+};
+
+// Frame k of those recorded in `dir` (DIR/frame_%05u.png); a file that cannot be read fails the
+// test that asked for it.
+DecodedPng readFrame(const std::string& dir, std::uint32_t k);
+
+// The pixels of one colour (within ±2 per channel, the rounding to 8 bits): how many and their
+// centroid in pixel coordinates (pixel centres at +0.5).
+struct Blob {
+  std::size_t count = 0;
+  double x = 0.0;
+  double y = 0.0;
+};
+
+Blob findColour(const DecodedPng& image, const std::array<int, 3>& rgb);
+
+// Pixels that are not black.
+std::size_t litPixels(const DecodedPng& image);
+
+// Where the picture's rule puts the world point q for `cam` in a width × height image: c = W·q,
+// the copy with c.w ≥ 0, then x = (1 + (f/aspect)·c.x/(−c.z))/2 · width,
+// y = (1 − f·c.y/(−c.z))/2 · height, f = 1/tan(CAMERA_FOV_Y/2).
+struct ExpectedPixel {
+  double x = 0.0;
+  double y = 0.0;
+  // Drawn: the copy with c.w > 0 is ahead, with tan of its arc from the eye between the depth
+  // cuts (a little inside them, so that rounding at the cuts cannot decide a test).
+  bool in_front = false;
+};
+
+ExpectedPixel project(const OrvCamera& cam, HomVec4 q, double width, double height);
+
+}  // namespace orv::view::test_support
