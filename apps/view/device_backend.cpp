@@ -10,6 +10,30 @@ double widen(float x) noexcept { return static_cast<double>(x); }
 
 }  // namespace
 
+std::variant<DeviceSession, int> startDevice(std::FILE* err) {
+  webgpu::Expected<webgpu::Device> device = webgpu::Device::create();
+  if (!device) {
+    const webgpu::Error& e = device.error();
+    if (isAdapterStep(e.step)) {
+      std::fprintf(err, "orv-view: no usable GPU adapter: %s\n", e.describe().c_str());
+      return exit_no_adapter;
+    }
+    std::fprintf(err, "orv-view: %s\n", e.describe().c_str());
+    return exit_failed;
+  }
+  webgpu::Expected<webgpu::ComputeKernels> kernels = webgpu::ComputeKernels::create(*device);
+  if (!kernels) {
+    std::fprintf(err, "orv-view: %s\n", kernels.error().describe().c_str());
+    return exit_failed;
+  }
+  return DeviceSession{std::move(*device), std::move(*kernels)};
+}
+
+std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs) {
+  if (inputs.scene) return std::make_unique<FileScene>(*inputs.scene);
+  return std::make_unique<DefaultScene>();
+}
+
 std::optional<std::string> DeviceBatches::pglAction(const PGL4& m, std::span<const HomVec4> in,
                                                     std::span<HomVec4> out) {
   points_.resize(in.size());

@@ -2,14 +2,19 @@
 // as a `FrameRenderer`, drawing offscreen or presenting to a window's surface.
 #pragma once
 
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "orv/webgpu.hpp"
 #include "view/batches.hpp"
 #include "view/frame_loop.hpp"
+#include "view/scene_content.hpp"
+#include "view/view_inputs.hpp"
 
 namespace orv::view {
 
@@ -26,6 +31,19 @@ constexpr bool isAdapterStep(webgpu::ErrorStep step) noexcept {
       return false;
   }
 }
+
+// The device and its compute kernels, brought up once for the program.
+struct DeviceSession {
+  webgpu::Device device;
+  webgpu::ComputeKernels kernels;
+};
+
+// Brings up the device and its kernels; on failure writes one line to `err` and returns the exit
+// status: exit_no_adapter where no usable adapter was found, exit_failed otherwise.
+std::variant<DeviceSession, int> startDevice(std::FILE* err);
+
+// The scene of a given scene file, or the default scene.
+std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs);
 
 // The kernels in f32: points are rounded once to f32 on the way in, results widened on the way
 // out. Conversion buffers are kept, so a batch of a size seen before allocates nothing here.

@@ -11,35 +11,18 @@ namespace orv::view {
 
 int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* err) {
   const ViewOptions& o = inputs.options;
-  webgpu::Expected<webgpu::Device> device = webgpu::Device::create();
-  if (!device) {
-    const webgpu::Error& e = device.error();
-    if (isAdapterStep(e.step)) {
-      std::fprintf(err, "orv-view: no usable GPU adapter: %s\n", e.describe().c_str());
-      return exit_no_adapter;
-    }
-    std::fprintf(err, "orv-view: %s\n", e.describe().c_str());
-    return exit_failed;
-  }
-  webgpu::Expected<webgpu::ComputeKernels> kernels = webgpu::ComputeKernels::create(*device);
-  if (!kernels) {
-    std::fprintf(err, "orv-view: %s\n", kernels.error().describe().c_str());
-    return exit_failed;
-  }
+  std::variant<DeviceSession, int> started = startDevice(err);
+  if (const int* status = std::get_if<int>(&started)) return *status;
+  DeviceSession& session = std::get<DeviceSession>(started);
   webgpu::Expected<webgpu::Renderer> renderer =
-      webgpu::Renderer::create(*device, o.width, o.height);
+      webgpu::Renderer::create(session.device, o.width, o.height);
   if (!renderer) {
     std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
     return exit_failed;
   }
 
-  std::unique_ptr<SceneContent> scene;
-  if (inputs.scene) {
-    scene = std::make_unique<FileScene>(*inputs.scene);
-  } else {
-    scene = std::make_unique<DefaultScene>();
-  }
-  DeviceBatches device_batches(*kernels);
+  const std::unique_ptr<SceneContent> scene = makeScene(inputs);
+  DeviceBatches device_batches(session.kernels);
   CpuBatches cpu_batches;
   DeviceRenderer device_renderer(*renderer);
   PngFrameSink sink(o.out_dir);

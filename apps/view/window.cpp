@@ -137,25 +137,13 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   }
   installXErrorHandler();
 
-  webgpu::Expected<webgpu::Device> device = webgpu::Device::create();
-  if (!device) {
-    const webgpu::Error& e = device.error();
-    if (isAdapterStep(e.step)) {
-      std::fprintf(err, "orv-view: no usable GPU adapter: %s\n", e.describe().c_str());
-      return exit_no_adapter;
-    }
-    std::fprintf(err, "orv-view: %s\n", e.describe().c_str());
-    return exit_failed;
-  }
-  webgpu::Expected<webgpu::ComputeKernels> kernels = webgpu::ComputeKernels::create(*device);
-  if (!kernels) {
-    std::fprintf(err, "orv-view: %s\n", kernels.error().describe().c_str());
-    return exit_failed;
-  }
+  std::variant<DeviceSession, int> started = startDevice(err);
+  if (const int* status = std::get_if<int>(&started)) return *status;
+  DeviceSession& session = std::get<DeviceSession>(started);
 
   // The surface goes before the device and the window (it is declared after both).
   webgpu::Expected<webgpu::Surface> surface =
-      webgpu::Surface::create(*device, nativeWindow(window.get()));
+      webgpu::Surface::create(session.device, nativeWindow(window.get()));
   if (!surface) {
     std::fprintf(err, "orv-view: cannot present to the window: %s\n",
                  surface.error().describe().c_str());
@@ -175,19 +163,14 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
                  ok.error().describe().c_str());
     return exit_no_window;
   }
-  webgpu::Expected<webgpu::Renderer> renderer = webgpu::Renderer::create(*device, *surface);
+  webgpu::Expected<webgpu::Renderer> renderer = webgpu::Renderer::create(session.device, *surface);
   if (!renderer) {
     std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
     return exit_failed;
   }
 
-  std::unique_ptr<SceneContent> scene;
-  if (inputs.scene) {
-    scene = std::make_unique<FileScene>(*inputs.scene);
-  } else {
-    scene = std::make_unique<DefaultScene>();
-  }
-  DeviceBatches device_batches(*kernels);
+  const std::unique_ptr<SceneContent> scene = makeScene(inputs);
+  DeviceBatches device_batches(session.kernels);
   CpuBatches cpu_batches;
   SurfaceRenderer surface_renderer(*renderer, *surface, record);
   std::unique_ptr<FrameSink> sink;
