@@ -191,38 +191,28 @@ std::span<const Key> namedKeys() noexcept { return named_keys; }
 ScriptParse parseInputScript(std::string_view text) {
   ScriptParse result;
   ScriptReader reader_state;
-  LineReader reader(text);
-  std::string_view line;
   std::uint32_t last_frame = 0;
-  const auto fail = [&](std::size_t at, std::string problem) {
-    result.error = TextError{at, std::move(problem)};
-    return result;
-  };
-  while (reader.next(line)) {
-    const std::size_t n = reader.lineNumber();
-    if (auto bad = checkLineText(line)) return fail(n, std::move(*bad));
-    const LineTokens t = tokenize(line);
-    if (t.too_many) return fail(n, "too many values on one line");
-    if (t.count == 0) continue;
+  result.error = readItemLines(text, [&](std::size_t, const LineTokens& t) -> Problem {
     const std::optional<std::uint64_t> frame = parseIndex(t.items[0], max_script_frame);
     if (!frame) {
-      return fail(n, "frame " + quotedText(t.items[0]) + " is not an integer in 0.." +
-                         std::to_string(max_script_frame));
+      return "frame " + quotedText(t.items[0]) + " is not an integer in 0.." +
+             std::to_string(max_script_frame);
     }
     const auto f = static_cast<std::uint32_t>(*frame);
     if (f < last_frame) {
-      return fail(n, "frame " + std::to_string(f) + " comes after frame " +
-                         std::to_string(last_frame) + " (frames must not decrease)");
+      return "frame " + std::to_string(f) + " comes after frame " + std::to_string(last_frame) +
+             " (frames must not decrease)";
     }
-    if (t.count < 2) return fail(n, "frame " + std::to_string(f) + " has no event");
+    if (t.count < 2) return "frame " + std::to_string(f) + " has no event";
     if (result.events.size() == max_script_events) {
-      return fail(n, "too many events (at most " + std::to_string(max_script_events) + ")");
+      return "too many events (at most " + std::to_string(max_script_events) + ")";
     }
     ScriptedEvent e{f, {}};
-    if (auto bad = reader_state.readEvent(t, e.event)) return fail(n, std::move(*bad));
+    if (Problem bad = reader_state.readEvent(t, e.event)) return bad;
     result.events.push_back(e);
     last_frame = f;
-  }
+    return std::nullopt;
+  });
   return result;
 }
 

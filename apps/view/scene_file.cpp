@@ -85,45 +85,38 @@ SceneParse parseScene(std::string_view text) {
   SceneParse result;
   Scene& scene = result.scene;
   std::vector<std::size_t> edge_lines;  // the line of each edge, for index errors
-  LineReader reader(text);
-  std::string_view line;
-  const auto fail = [&](std::size_t at, std::string problem) {
-    result.error = TextError{at, std::move(problem)};
-    return result;
-  };
-  while (reader.next(line)) {
-    const std::size_t n = reader.lineNumber();
-    if (auto bad = checkLineText(line)) return fail(n, std::move(*bad));
-    const LineTokens t = tokenize(line);
-    if (t.too_many) return fail(n, "too many values on one line");
-    if (t.count == 0) continue;
+  result.error = readItemLines(text, [&](std::size_t n, const LineTokens& t) -> Problem {
     const std::string_view keyword = t.items[0];
     if (keyword == "point") {
       if (scene.points.size() == max_scene_points) {
-        return fail(n, "too many points (at most " + std::to_string(max_scene_points) + ")");
+        return "too many points (at most " + std::to_string(max_scene_points) + ")";
       }
       ScenePoint p;
-      if (auto bad = readPoint(t, p)) return fail(n, std::move(*bad));
+      if (Problem bad = readPoint(t, p)) return bad;
       scene.points.push_back(p);
     } else if (keyword == "edge") {
       if (scene.edges.size() == max_scene_edges) {
-        return fail(n, "too many edges (at most " + std::to_string(max_scene_edges) + ")");
+        return "too many edges (at most " + std::to_string(max_scene_edges) + ")";
       }
       SceneEdge e;
-      if (auto bad = readEdge(t, e)) return fail(n, std::move(*bad));
+      if (Problem bad = readEdge(t, e)) return bad;
       scene.edges.push_back(e);
       edge_lines.push_back(n);
     } else {
-      return fail(n, "unknown item " + quotedText(keyword) + " (expected point or edge)");
+      return "unknown item " + quotedText(keyword) + " (expected point or edge)";
     }
-  }
+    return std::nullopt;
+  });
+  if (result.error) return result;
   const std::size_t count = scene.points.size();
   for (std::size_t i = 0; i < scene.edges.size(); ++i) {
     for (const std::uint32_t index : {scene.edges[i].a, scene.edges[i].b}) {
       if (index >= count) {
-        return fail(edge_lines[i], "point index " + std::to_string(index) +
-                                       " is out of range (the file has " + std::to_string(count) +
-                                       (count == 1 ? " point)" : " points)"));
+        result.error =
+            TextError{edge_lines[i], "point index " + std::to_string(index) +
+                                         " is out of range (the file has " + std::to_string(count) +
+                                         (count == 1 ? " point)" : " points)")};
+        return result;
       }
     }
   }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orv::view {
 
@@ -18,6 +19,9 @@ struct TextError {
   std::size_t line = 0;
   std::string problem;
 };
+
+// What is wrong with a line, or nothing.
+using Problem = std::optional<std::string>;
 
 // At most this many items on a line; a longer line is reported rather than read.
 inline constexpr std::size_t max_tokens_per_line = 16;
@@ -52,6 +56,25 @@ std::optional<std::string> checkLineText(std::string_view line);
 
 // Splits `line` at spaces and tabs after cutting it at the first `#`.
 LineTokens tokenize(std::string_view line) noexcept;
+
+// Reads `text` line by line: checks each line's text (checkLineText) and splits it into items
+// (tokenize); hands every line that has items to `read(line_number, items)`, which returns a
+// problem or nothing. The first problem, of the text or of `read`, ends the reading and is returned
+// with its line.
+template <class ReadLine>
+std::optional<TextError> readItemLines(std::string_view text, ReadLine&& read) {
+  LineReader reader(text);
+  std::string_view line;
+  while (reader.next(line)) {
+    const std::size_t n = reader.lineNumber();
+    if (Problem bad = checkLineText(line)) return TextError{n, std::move(*bad)};
+    const LineTokens items = tokenize(line);
+    if (items.too_many) return TextError{n, "too many values on one line"};
+    if (items.count == 0) continue;
+    if (Problem bad = read(n, items)) return TextError{n, std::move(*bad)};
+  }
+  return std::nullopt;
+}
 
 // `token` for a one-line message: in single quotes, at most `max_bytes` bytes of it (cut at a
 // UTF-8 character boundary, then "..."), every byte outside printable ASCII and well-formed UTF-8
