@@ -29,6 +29,15 @@ std::variant<DeviceSession, int> startDevice(std::FILE* err) {
   return DeviceSession{std::move(*device), std::move(*kernels)};
 }
 
+int printAdapter(std::FILE* out, std::FILE* err) {
+  const std::variant<DeviceSession, int> started = startDevice(err);
+  if (const int* status = std::get_if<int>(&started)) return *status;
+  const webgpu::AdapterInfo& a = std::get<DeviceSession>(started).device.adapter();
+  std::fprintf(out, "%s (%s, %s; %s)\n", a.name.c_str(), std::string(toString(a.backend)).c_str(),
+               std::string(toString(a.type)).c_str(), a.driver.c_str());
+  return exit_ok;
+}
+
 std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs) {
   if (inputs.scene) return std::make_unique<FileScene>(*inputs.scene);
   return std::make_unique<DefaultScene>();

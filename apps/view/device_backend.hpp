@@ -42,6 +42,10 @@ struct DeviceSession {
 // status: exit_no_adapter where no usable adapter was found, exit_failed otherwise.
 std::variant<DeviceSession, int> startDevice(std::FILE* err);
 
+// --adapter: brings up the device and prints one line about its adapter to `out`, "NAME
+// (BACKEND, TYPE; DRIVER)"; returns the exit status, as startDevice on failure.
+int printAdapter(std::FILE* out, std::FILE* err);
+
 // The scene of a given scene file, or the default scene.
 std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs);
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "view/device_backend.hpp"
 #include "view/headless.hpp"
 #include "view/view_inputs.hpp"
 #include "view/window.hpp"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     std::fputs(orv::view::usageText().data(), stdout);
     return orv::view::exit_ok;
   }
+  if (load.inputs.options.adapter) return orv::view::printAdapter(stdout, stderr);
   if (load.inputs.options.headless) return orv::view::runHeadless(load.inputs, config, stderr);
   return orv::view::runWindow(load.inputs, config, stderr);
 }

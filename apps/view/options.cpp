@@ -20,6 +20,7 @@ namespace {
 enum class Opt : std::uint8_t {
   headless,
   help,
+  adapter,
   frames,
   out,
   scene,
@@ -40,9 +41,10 @@ struct OptSpec {
   Mode mode;
 };
 
-constexpr std::array<OptSpec, 10> specs{{
+constexpr std::array<OptSpec, 11> specs{{
     {"--headless", Opt::headless, false, Mode::both},
     {"--help", Opt::help, false, Mode::both},
+    {"--adapter", Opt::adapter, false, Mode::both},
     {"--frames", Opt::frames, true, Mode::headless},
     {"--out", Opt::out, true, Mode::headless},
     {"--scene", Opt::scene, true, Mode::both},
@@ -118,6 +120,7 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
     }
     case Opt::headless:
     case Opt::help:
+    case Opt::adapter:
     case Opt::no_vsync:
       break;
   }
@@ -162,6 +165,7 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
       if (eq != std::string_view::npos) return fail(shown + ": takes no value");
       if (spec->opt == Opt::headless) o.headless = true;
       if (spec->opt == Opt::help) o.help = true;
+      if (spec->opt == Opt::adapter) o.adapter = true;
       if (spec->opt == Opt::no_vsync) o.vsync = false;
       continue;
     }
@@ -174,7 +178,7 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
     }
     if (auto bad = applyValue(spec->opt, value, o)) return fail(shown + ": " + *bad);
   }
-  if (o.help) return result;
+  if (o.help || o.adapter) return result;
   // Options of the other mode, in the order of the table.
   for (std::size_t index = 0; index < specs.size(); ++index) {
     if (!seen[index]) continue;
@@ -196,6 +200,7 @@ std::string_view usageText() noexcept {
   return "usage: orv-view --headless --frames N --out DIR [--scene FILE] [--input FILE]\n"
          "                [--size WxH] [--dt SECONDS]\n"
          "       orv-view [--scene FILE] [--size WxH] [--record DIR] [--no-vsync]\n"
+         "       orv-view --adapter\n"
          "With --headless, renders N frames of the frame loop into DIR/frame_00000.png,\n"
          "frame_00001.png, ...; without it, opens a window to fly through S3 with the keyboard\n"
          "and mouse (W A S D move, E/Q up and down, right mouse button turns, wheel changes the\n"
@@ -206,6 +211,7 @@ std::string_view usageText() noexcept {
          "  --dt SECONDS   headless: time step of a frame (default 1/60)\n"
          "  --record DIR   window: write each presented frame to DIR/frame_00000.png, ...\n"
          "  --no-vsync     window: present as soon as a frame is drawn (immediate or mailbox)\n"
+         "  --adapter      print the GPU adapter that orv-view would use, and stop\n"
          "Exit status: 0 done (or the window closed), 1 failure while rendering, 2 bad input or\n"
          "no display/window surface, 3 no usable GPU adapter.\n";
 }

@@ -3,6 +3,7 @@
 //   orv-view [--scene FILE] [--size WxH] [--record DIR] [--no-vsync]           (a window)
 //   orv-view --headless --frames N --out DIR [--scene FILE] [--input FILE] [--size WxH]
 //            [--dt SECONDS]                                               (PNG files, no window)
+//   orv-view --adapter                        (which GPU adapter it would use, then nothing else)
 //
 // Each option takes its value as the next argument or after `=` (`--frames=10`). An option given
 // twice, an unknown option, a stray argument and an option of the other mode are errors.
@@ -25,7 +26,8 @@ inline constexpr double max_dt = 10.0;
 
 struct ViewOptions {
   bool headless = false;
-  bool help = false;  // --help: print the usage and stop
+  bool help = false;     // --help: print the usage and stop
+  bool adapter = false;  // --adapter: describe the adapter and stop
   std::uint32_t frames = 0;
   std::string out_dir;
   std::string record_dir;  // window: write each presented frame here (empty: do not)

@@ -19,7 +19,7 @@ InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& c
   }
   ViewInputs& in = result.inputs;
   in.options = std::move(parsed.options);
-  if (in.options.help) return result;
+  if (in.options.help || in.options.adapter) return result;
 
   if (in.options.scene_path) {
     const std::string& path = *in.options.scene_path;

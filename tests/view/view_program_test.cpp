@@ -210,6 +210,16 @@ TEST(ViewProgram, NoAdapterGetsOneLineAndStatus3) {
   EXPECT_EQ(countFrames(out), 0u);
 }
 
+TEST(ViewProgram, AdapterNamesTheAdapterOrSaysThereIsNone) {
+  const peer::Completed found = runView({"--adapter"});
+  EXPECT_EQ(found.exit_code, 0) << found.err;
+  EXPECT_TRUE(found.out.starts_with("SwiftShader Device (Subzero) (Vulkan, CPU; ")) << found.out;
+  const peer::Completed none = runView({"--adapter"}, {"VK_ICD_FILENAMES=/nonexistent.json"});
+  EXPECT_EQ(none.exit_code, 3) << none.err;
+  EXPECT_NE(none.err.find("orv-view: no usable GPU adapter: "), std::string::npos) << none.err;
+  EXPECT_EQ(none.out, "");
+}
+
 TEST(ViewProgram, HelpPrintsTheUsage) {
   const peer::Completed r = runView({"--help"});
   EXPECT_EQ(r.exit_code, 0);
