@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 #include <span>
+#include <vector>
 
 namespace orv::view {
 
@@ -148,23 +149,94 @@ Colour distanceColour(double d) noexcept {
   return c;
 }
 
+// Two points of the polytope are neighbours when |cos| of their arc is the edge's within this: the
+// coordinates are exact to a few ulps, and other pairs' cosines are at least 0.3 away.
+constexpr double edge_cos_tolerance = 1e-9;
+
+// The rotation in the plane of the unit vectors c and e_w = (0, 0, 0, 1) that carries c to e_w
+// (the identity when c is ±e_w already).
+PGL4 rotationOntoW(HomVec4 c) noexcept {
+  const double cos_t = c.w;
+  HomVec4 v{-cos_t * c.x, -cos_t * c.y, -cos_t * c.z, 1.0 - cos_t * c.w};  // e_w ⟂ c, unnormalised
+  const double sin_t = v.norm();
+  if (!(sin_t > LENGTH_FLOOR)) return PGL4::identity();
+  v = {v.x / sin_t, v.y / sin_t, v.z / sin_t, v.w / sin_t};
+  // R = I + (cos − 1)(c·cᵀ + v·vᵀ) + sin·(v·cᵀ − c·vᵀ): c ↦ cos·c + sin·v = e_w, and the plane's
+  // orthogonal complement stays.
+  const std::array<double, 4> cc{c.x, c.y, c.z, c.w};
+  const std::array<double, 4> vv{v.x, v.y, v.z, v.w};
+  PGL4 r = PGL4::identity();
+  for (unsigned i = 0; i < 4; ++i) {
+    for (unsigned j = 0; j < 4; ++j) {
+      r.set(i, j,
+            r.get(i, j) + (cos_t - 1.0) * (cc[i] * cc[j] + vv[i] * vv[j]) +
+                sin_t * (vv[i] * cc[j] - cc[i] * vv[j]));
+    }
+  }
+  return r;
+}
+
+// The centre, on S³, of a tetrahedral cell of the polytope whose edges have the cosine `edge_cos`:
+// the first point and three of its neighbours that are neighbours of each other, taken as the
+// representatives with positive dot products.
+HomVec4 cellCentre(std::span<const HomVec4> points, double edge_cos) {
+  const auto adjacent = [&](HomVec4 a, HomVec4 b) {
+    return std::fabs(std::fabs(HomVec4::dot(a, b)) - edge_cos) < edge_cos_tolerance;
+  };
+  const auto towards = [](HomVec4 a, HomVec4 b) {  // the representative of b with a·b > 0
+    return HomVec4::dot(a, b) < 0.0 ? HomVec4{-b.x, -b.y, -b.z, -b.w} : b;
+  };
+  const HomVec4 a = points[0];
+  std::vector<HomVec4> cell{a};
+  for (const HomVec4& p : points) {
+    if (cell.size() == 4) break;
+    const HomVec4 q = towards(a, p);
+    bool joins = adjacent(a, q);
+    for (std::size_t k = 1; k < cell.size() && joins; ++k)
+      joins = HomVec4::dot(cell[k], q) > 0.0 && adjacent(cell[k], q);
+    if (joins) cell.push_back(q);
+  }
+  HomVec4 sum{};
+  for (const HomVec4& q : cell)
+    sum = {sum.x + q.x, sum.y + q.y, sum.z + q.z, sum.w + q.w};
+  return sum.normalize();
+}
+
+// The polytope's colour at the arc d from the eye: polytope_colour near the eye, dimming linearly
+// to a third of it at the far cut (the arc atan(fs_far) of the camera's projection).
+Colour polytopeColour(double d) noexcept {
+  static const double far_arc = std::atan(OrvCamera{}.fs_far);
+  double t = d / far_arc;
+  if (!(t > 0.0)) t = 0.0;
+  if (t > 1.0) t = 1.0;
+  const double brightness = 1.0 - (2.0 / 3.0) * t;
+  Colour c{};
+  for (std::size_t i = 0; i < 3; ++i)
+    c[i] = static_cast<float>(static_cast<double>(DefaultScene::polytope_colour[i]) * brightness);
+  return c;
+}
+
 DefaultScene::DefaultScene() {
   // The edge arc π/5 has cosine φ/2; other pairs of vertices are at least π/3 apart (cosine ½).
   const double edge_cos = std::numbers::phi / 2.0;
   for (const HomVec4 q : icosians()) {
     if (!isCanonical(q)) continue;
     list_.positions.push_back(q);
-    list_.colours.push_back(polytope_vertex_colour);
+    list_.colours.push_back(polytope_colour);
   }
+  // Turned so that the camera starts at the centre of a cell, amid its four corners, rather than
+  // on a vertex (whose edges would be seen end on).
+  const PGL4 turn = rotationOntoW(cellCentre(list_.positions, edge_cos));
+  for (HomVec4& q : list_.positions)
+    q = turn.apply(q);
   const auto count = static_cast<std::uint32_t>(list_.positions.size());
   for (std::uint32_t i = 0; i < count; ++i) {
     for (std::uint32_t j = i + 1; j < count; ++j) {
       const double d = std::fabs(HomVec4::dot(list_.positions[i], list_.positions[j]));
-      if (std::fabs(d - edge_cos) < 1e-9) list_.addEdge(i, j);
+      if (std::fabs(d - edge_cos) < edge_cos_tolerance) list_.addEdge(i, j);
     }
   }
-  list_.edges_use_point_colours = false;
-  list_.edge_colour = polytope_edge_colour;
+  list_.edges_use_point_colours = true;
 
   SplitMix64 rng(0x0DE5C0DE600CE11u);
   states_.reserve(particle_count);
@@ -180,7 +252,7 @@ DefaultScene::DefaultScene() {
     speeds_.push_back(static_cast<float>(speed));
   }
   next_.resize(particle_count);
-  distances_.resize(particle_count);
+  distances_.resize(polytope_points + particle_count);
   for (const GpuGeodesicState& s : states_) {
     list_.positions.push_back(positionOf(s));
     list_.colours.push_back(distanceColour(0.0));
@@ -195,9 +267,11 @@ std::optional<std::string> DefaultScene::advance(Batches& batches, float dt, Hom
     states_[i] = projectState(next_[i], static_cast<double>(speeds_[i]));
     particles[i] = positionOf(states_[i]);
   }
-  if (auto bad = batches.fsDistance(particles, eye, distances_)) return bad;
+  if (auto bad = batches.fsDistance(list_.positions, eye, distances_)) return bad;
+  for (std::size_t i = 0; i < polytope_points; ++i)
+    list_.colours[i] = polytopeColour(distances_[i]);
   for (std::size_t i = 0; i < states_.size(); ++i)
-    list_.colours[polytope_points + i] = distanceColour(distances_[i]);
+    list_.colours[polytope_points + i] = distanceColour(distances_[polytope_points + i]);
   return std::nullopt;
 }
 

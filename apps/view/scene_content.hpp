@@ -59,13 +59,15 @@ Colour distanceColour(double d) noexcept;
 // and angular speeds between 0.15 and 0.45 rad/s (a fixed seed, so every run is the same); each
 // frame the RK4 batch advances them, their states are projected back onto S³ and its tangent
 // space (f32 rounding would otherwise drift), and the distance batch colours them by their
-// distance from the eye.
+// distance from the eye. The same batch gives the polytope's points their distances: the polytope
+// is drawn bright near the eye and fading towards the far cut, its edges blending the colours of
+// their ends, so that depth reads at a glance.
 class DefaultScene final : public SceneContent {
  public:
   static constexpr std::size_t polytope_points = 60;
   static constexpr std::size_t particle_count = 300;
-  static constexpr Colour polytope_vertex_colour{0.92f, 0.92f, 0.92f};
-  static constexpr Colour polytope_edge_colour{0.30f, 0.45f, 0.75f};
+  // The polytope's colour next to the eye; it fades to a third of it at the far cut.
+  static constexpr Colour polytope_colour{0.62f, 0.78f, 1.00f};
 
   DefaultScene();
   std::optional<std::string> advance(Batches& batches, float dt, HomVec4 eye) override;
@@ -77,8 +79,8 @@ class DefaultScene final : public SceneContent {
   DrawList list_;  // the polytope's points first, then the particles
   std::vector<GpuGeodesicState> states_;
   std::vector<GpuGeodesicState> next_;
-  std::vector<float> speeds_;  // each particle's angular speed, kept through the projection
-  std::vector<double> distances_;
+  std::vector<float> speeds_;      // each particle's angular speed, kept through the projection
+  std::vector<double> distances_;  // of every point of list_, from the eye
 };
 
 }  // namespace orv::view
