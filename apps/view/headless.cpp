@@ -13,7 +13,7 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
   const ViewOptions& o = inputs.options;
   std::variant<DeviceSession, int> started = startDevice(err);
   if (const int* status = std::get_if<int>(&started)) return *status;
-  DeviceSession& session = std::get<DeviceSession>(started);
+  auto& session = std::get<DeviceSession>(started);
   webgpu::Expected<webgpu::Renderer> renderer =
       webgpu::Renderer::create(session.device, o.width, o.height);
   if (!renderer) {

@@ -139,7 +139,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
 
   std::variant<DeviceSession, int> started = startDevice(err);
   if (const int* status = std::get_if<int>(&started)) return *status;
-  DeviceSession& session = std::get<DeviceSession>(started);
+  auto& session = std::get<DeviceSession>(started);
 
   // The surface goes before the device and the window (it is declared after both).
   webgpu::Expected<webgpu::Surface> surface =
