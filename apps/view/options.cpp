@@ -34,14 +34,14 @@ enum class Opt : std::uint8_t {
 // Which mode an option belongs to.
 enum class Mode : std::uint8_t { both, headless, window };
 
-struct OptSpec {
+struct OptionDef {
   std::string_view name;
   Opt opt;
   bool takes_value;
   Mode mode;
 };
 
-constexpr std::array<OptSpec, 11> specs{{
+constexpr std::array<OptionDef, 11> option_table{{
     {"--headless", Opt::headless, false, Mode::both},
     {"--help", Opt::help, false, Mode::both},
     {"--adapter", Opt::adapter, false, Mode::both},
@@ -75,7 +75,7 @@ std::optional<std::uint32_t> parseSide(std::string_view s) {
   return static_cast<std::uint32_t>(*n);
 }
 
-// Reads the value of `spec` into `o`; returns the problem, if any.
+// Reads the value of `def` into `o`; returns the problem, if any.
 std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptions& o) {
   switch (opt) {
     case Opt::frames: {
@@ -139,7 +139,7 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
   o.height = config.window_height;
   o.dt = config.frame_dt;
   o.vsync = config.vsync;
-  std::array<bool, specs.size()> seen{};
+  std::array<bool, option_table.size()> seen{};
   const auto fail = [&](std::string problem) {
     result.error = std::move(problem);
     return result;
@@ -149,24 +149,24 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
     if (!arg.starts_with("--")) return fail(quotedText(arg) + ": unexpected argument");
     const std::size_t eq = arg.find('=');
     const std::string_view name = arg.substr(0, eq);
-    const OptSpec* spec = nullptr;
+    const OptionDef* def = nullptr;
     std::size_t index = 0;
-    for (; index < specs.size(); ++index) {
-      if (specs[index].name == name) {
-        spec = &specs[index];
+    for (; index < option_table.size(); ++index) {
+      if (option_table[index].name == name) {
+        def = &option_table[index];
         break;
       }
     }
     const std::string shown = quotedText(name).substr(1, quotedText(name).size() - 2);
-    if (spec == nullptr) return fail(shown + ": unknown option");
+    if (def == nullptr) return fail(shown + ": unknown option");
     if (seen[index]) return fail(shown + ": given twice");
     seen[index] = true;
-    if (!spec->takes_value) {
+    if (!def->takes_value) {
       if (eq != std::string_view::npos) return fail(shown + ": takes no value");
-      if (spec->opt == Opt::headless) o.headless = true;
-      if (spec->opt == Opt::help) o.help = true;
-      if (spec->opt == Opt::adapter) o.adapter = true;
-      if (spec->opt == Opt::no_vsync) o.vsync = false;
+      if (def->opt == Opt::headless) o.headless = true;
+      if (def->opt == Opt::help) o.help = true;
+      if (def->opt == Opt::adapter) o.adapter = true;
+      if (def->opt == Opt::no_vsync) o.vsync = false;
       continue;
     }
     std::string_view value;
@@ -176,18 +176,18 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
       if (i + 1 == args.size()) return fail(shown + ": missing value");
       value = args[++i];
     }
-    if (auto bad = applyValue(spec->opt, value, o)) return fail(shown + ": " + *bad);
+    if (auto bad = applyValue(def->opt, value, o)) return fail(shown + ": " + *bad);
   }
   if (o.help || o.adapter) return result;
   // Options of the other mode, in the order of the table.
-  for (std::size_t index = 0; index < specs.size(); ++index) {
+  for (std::size_t index = 0; index < option_table.size(); ++index) {
     if (!seen[index]) continue;
-    const OptSpec& spec = specs[index];
-    if (spec.mode == Mode::headless && !o.headless) {
-      return fail(std::string(spec.name) + ": " + std::string(headlessOnly(spec.opt)));
+    const OptionDef& def = option_table[index];
+    if (def.mode == Mode::headless && !o.headless) {
+      return fail(std::string(def.name) + ": " + std::string(headlessOnly(def.opt)));
     }
-    if (spec.mode == Mode::window && o.headless) {
-      return fail(std::string(spec.name) + ": only in a window (without --headless)");
+    if (def.mode == Mode::window && o.headless) {
+      return fail(std::string(def.name) + ": only in a window (without --headless)");
     }
   }
   if (!o.headless) return result;
