@@ -75,7 +75,7 @@ std::optional<std::uint32_t> parseSide(std::string_view s) {
   return static_cast<std::uint32_t>(*n);
 }
 
-// Reads the value of `def` into `o`; returns the problem, if any.
+// Reads `value` of the option `opt` into `o`; returns the problem, if any.
 std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptions& o) {
   switch (opt) {
     case Opt::frames: {
