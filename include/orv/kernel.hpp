@@ -292,7 +292,7 @@ inline float simdDot4(F32x4 a, F32x4 b) noexcept {
 }
 
 // v divided lane by lane by its length over all four lanes; (0, 0, 0, 1) when the squared length
-// is below 1e-15.
+// is below SQUARED_LENGTH_FLOOR_F32.
 F32x4 simdNormalize3(F32x4 v) noexcept;
 
 // Approximately 1/√x, without a square root or a division: a first estimate from the bit pattern
