@@ -200,6 +200,13 @@ struct PGL4 {
   // steps.
   PGL4 inverse(double delta, std::uint32_t max_iter) const noexcept;
 
+  // (−1)^(r+c) times the 3×3 determinant left when row r and column c are struck out: the
+  // derivative of det with respect to element (r, c). It does not read row r or column c.
+  constexpr double cofactor(unsigned r, unsigned c) const noexcept {
+    const double m = minor(r, c);
+    return (r + c) % 2 == 0 ? m : -m;
+  }
+
   friend constexpr bool operator==(const PGL4&, const PGL4&) noexcept = default;
 
  private:

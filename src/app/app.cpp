@@ -102,14 +102,11 @@ PGL4 OrvCamera::worldToCamera() const noexcept {
     w.set(2, j, -forward[j]);
     w.set(3, j, pos[j]);
   }
-  // With row 0 = e_i, det W is the cofactor of (0, i): the generalised cross product r of the
-  // other three rows has these components, r·v = det[v; up; −forward; pos], so det[r; …] = r·r.
+  // r is the generalised cross product of the other three rows, r·v = det[v; up; −forward; pos]
+  // for every v, so its components are the cofactors of row 0 and det[r; …] = r·r > 0.
   Vec4 r{};
-  for (unsigned i = 0; i < 4; ++i) {
-    PGL4 with_unit_row = w;
-    with_unit_row.set(0, i, 1.0);
-    r[i] = with_unit_row.det();
-  }
+  for (unsigned i = 0; i < 4; ++i)
+    r[i] = w.cofactor(0, i);
   normalizeInPlace(r);
   for (unsigned j = 0; j < 4; ++j)
     w.set(0, j, r[j]);

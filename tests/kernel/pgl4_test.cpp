@@ -126,6 +126,31 @@ TEST(KernelPGL4, Determinant) {
   }
 }
 
+// M·adj(M) = det(M)·I with adj(M)(r, c) = cofactor(c, r), exactly on integer matrices (every
+// intermediate is a small integer); the singular matrices give a zero product.
+TEST(KernelPGL4, CofactorsGiveTheAdjugate) {
+  const PGL4 matrices[] = {
+      PGL4::fromRowMajor({{{2, -1, 0, 3}, {1, 4, -2, 0}, {0, 5, 1, -1}, {3, 0, 2, 1}}}),
+      PGL4::fromRowMajor({{{0, 1, 0, 0}, {1, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}}),
+      PGL4::fromRowMajor({{{1, 2, 3, 4}, {0, 0, 0, 0}, {5, 6, 7, 8}, {1, 0, 0, 1}}}),
+      pglTranslate(10.0, -20.0, 30.0),
+  };
+  for (const PGL4& m : matrices) {
+    PGL4 adjugate;
+    for (unsigned r = 0; r < 4; ++r) {
+      for (unsigned c = 0; c < 4; ++c)
+        adjugate.set(r, c, m.cofactor(c, r));
+    }
+    const PGL4 product = PGL4::mul(m, adjugate);
+    for (unsigned r = 0; r < 4; ++r) {
+      for (unsigned c = 0; c < 4; ++c)
+        EXPECT_EQ(product.get(r, c), r == c ? m.det() : 0.0) << r << ", " << c;
+    }
+  }
+  static_assert(pglScale(2.0, 3.0, 4.0).cofactor(3, 3) == 24.0);
+  static_assert(PGL4::identity().cofactor(0, 1) == 0.0);
+}
+
 TEST(KernelPGL4, DeterminantExpandsAlongRowZeroInOrder) {
   // The lower rows give row 0 the minors (1, −1, 1, 1), so the expansion's terms are 2⁵³, +1, +1
   // and −2⁵³. Left to right, 2⁵³ + 1 rounds to 2⁵³ (tie to even) twice and the result is 0; the
