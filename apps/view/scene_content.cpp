@@ -79,6 +79,73 @@ bool isCanonical(HomVec4 q) noexcept {
   return false;
 }
 
+// Two points of the polytope are neighbours when |cos| of their arc is the edge's within this: the
+// coordinates are exact to a few ulps, and other pairs' cosines are at least 0.3 away.
+constexpr double edge_cos_tolerance = 1e-9;
+
+// The rotation in the plane of the unit vectors c and e_w = (0, 0, 0, 1) that carries c to e_w
+// (the identity when c is ±e_w already).
+PGL4 rotationOntoW(HomVec4 c) noexcept {
+  const double cos_t = c.w;
+  HomVec4 v{-cos_t * c.x, -cos_t * c.y, -cos_t * c.z, 1.0 - cos_t * c.w};  // e_w ⟂ c, unnormalised
+  const double sin_t = v.norm();
+  if (!(sin_t > LENGTH_FLOOR)) return PGL4::identity();
+  v = {v.x / sin_t, v.y / sin_t, v.z / sin_t, v.w / sin_t};
+  // R = I + (cos − 1)(c·cᵀ + v·vᵀ) + sin·(v·cᵀ − c·vᵀ): c ↦ cos·c + sin·v = e_w, and the plane's
+  // orthogonal complement stays.
+  const std::array<double, 4> cc{c.x, c.y, c.z, c.w};
+  const std::array<double, 4> vv{v.x, v.y, v.z, v.w};
+  PGL4 r = PGL4::identity();
+  for (unsigned i = 0; i < 4; ++i) {
+    for (unsigned j = 0; j < 4; ++j) {
+      r.set(i, j,
+            r.get(i, j) + (cos_t - 1.0) * (cc[i] * cc[j] + vv[i] * vv[j]) +
+                sin_t * (vv[i] * cc[j] - cc[i] * vv[j]));
+    }
+  }
+  return r;
+}
+
+// The centre, on S³, of a tetrahedral cell of the polytope whose edges have the cosine `edge_cos`:
+// the first point and three of its neighbours that are neighbours of each other, taken as the
+// representatives with positive dot products.
+HomVec4 cellCentre(std::span<const HomVec4> points, double edge_cos) {
+  const auto adjacent = [&](HomVec4 a, HomVec4 b) {
+    return std::fabs(std::fabs(HomVec4::dot(a, b)) - edge_cos) < edge_cos_tolerance;
+  };
+  const auto towards = [](HomVec4 a, HomVec4 b) {  // the representative of b with a·b > 0
+    return HomVec4::dot(a, b) < 0.0 ? HomVec4{-b.x, -b.y, -b.z, -b.w} : b;
+  };
+  const HomVec4 a = points[0];
+  std::vector<HomVec4> cell{a};
+  for (const HomVec4& p : points) {
+    if (cell.size() == 4) break;
+    const HomVec4 q = towards(a, p);
+    bool joins = adjacent(a, q);
+    for (std::size_t k = 1; k < cell.size() && joins; ++k)
+      joins = HomVec4::dot(cell[k], q) > 0.0 && adjacent(cell[k], q);
+    if (joins) cell.push_back(q);
+  }
+  HomVec4 sum{};
+  for (const HomVec4& q : cell)
+    sum = {sum.x + q.x, sum.y + q.y, sum.z + q.z, sum.w + q.w};
+  return sum.normalize();
+}
+
+// The polytope's colour at the arc d from the eye: polytope_colour near the eye, dimming linearly
+// to a third of it at the far cut (the arc atan(fs_far) of the camera's projection).
+Colour polytopeColour(double d) noexcept {
+  static const double far_arc = std::atan(OrvCamera{}.fs_far);
+  double t = d / far_arc;
+  if (!(t > 0.0)) t = 0.0;
+  if (t > 1.0) t = 1.0;
+  const double brightness = 1.0 - (2.0 / 3.0) * t;
+  Colour c{};
+  for (std::size_t i = 0; i < 3; ++i)
+    c[i] = static_cast<float>(static_cast<double>(DefaultScene::polytope_colour[i]) * brightness);
+  return c;
+}
+
 }  // namespace
 
 FileScene::FileScene(const Scene& scene) {
@@ -146,73 +213,6 @@ Colour distanceColour(double d) noexcept {
     c[i] = static_cast<float>(static_cast<double>(a[i]) +
                               u * (static_cast<double>(b[i]) - static_cast<double>(a[i])));
   }
-  return c;
-}
-
-// Two points of the polytope are neighbours when |cos| of their arc is the edge's within this: the
-// coordinates are exact to a few ulps, and other pairs' cosines are at least 0.3 away.
-constexpr double edge_cos_tolerance = 1e-9;
-
-// The rotation in the plane of the unit vectors c and e_w = (0, 0, 0, 1) that carries c to e_w
-// (the identity when c is ±e_w already).
-PGL4 rotationOntoW(HomVec4 c) noexcept {
-  const double cos_t = c.w;
-  HomVec4 v{-cos_t * c.x, -cos_t * c.y, -cos_t * c.z, 1.0 - cos_t * c.w};  // e_w ⟂ c, unnormalised
-  const double sin_t = v.norm();
-  if (!(sin_t > LENGTH_FLOOR)) return PGL4::identity();
-  v = {v.x / sin_t, v.y / sin_t, v.z / sin_t, v.w / sin_t};
-  // R = I + (cos − 1)(c·cᵀ + v·vᵀ) + sin·(v·cᵀ − c·vᵀ): c ↦ cos·c + sin·v = e_w, and the plane's
-  // orthogonal complement stays.
-  const std::array<double, 4> cc{c.x, c.y, c.z, c.w};
-  const std::array<double, 4> vv{v.x, v.y, v.z, v.w};
-  PGL4 r = PGL4::identity();
-  for (unsigned i = 0; i < 4; ++i) {
-    for (unsigned j = 0; j < 4; ++j) {
-      r.set(i, j,
-            r.get(i, j) + (cos_t - 1.0) * (cc[i] * cc[j] + vv[i] * vv[j]) +
-                sin_t * (vv[i] * cc[j] - cc[i] * vv[j]));
-    }
-  }
-  return r;
-}
-
-// The centre, on S³, of a tetrahedral cell of the polytope whose edges have the cosine `edge_cos`:
-// the first point and three of its neighbours that are neighbours of each other, taken as the
-// representatives with positive dot products.
-HomVec4 cellCentre(std::span<const HomVec4> points, double edge_cos) {
-  const auto adjacent = [&](HomVec4 a, HomVec4 b) {
-    return std::fabs(std::fabs(HomVec4::dot(a, b)) - edge_cos) < edge_cos_tolerance;
-  };
-  const auto towards = [](HomVec4 a, HomVec4 b) {  // the representative of b with a·b > 0
-    return HomVec4::dot(a, b) < 0.0 ? HomVec4{-b.x, -b.y, -b.z, -b.w} : b;
-  };
-  const HomVec4 a = points[0];
-  std::vector<HomVec4> cell{a};
-  for (const HomVec4& p : points) {
-    if (cell.size() == 4) break;
-    const HomVec4 q = towards(a, p);
-    bool joins = adjacent(a, q);
-    for (std::size_t k = 1; k < cell.size() && joins; ++k)
-      joins = HomVec4::dot(cell[k], q) > 0.0 && adjacent(cell[k], q);
-    if (joins) cell.push_back(q);
-  }
-  HomVec4 sum{};
-  for (const HomVec4& q : cell)
-    sum = {sum.x + q.x, sum.y + q.y, sum.z + q.z, sum.w + q.w};
-  return sum.normalize();
-}
-
-// The polytope's colour at the arc d from the eye: polytope_colour near the eye, dimming linearly
-// to a third of it at the far cut (the arc atan(fs_far) of the camera's projection).
-Colour polytopeColour(double d) noexcept {
-  static const double far_arc = std::atan(OrvCamera{}.fs_far);
-  double t = d / far_arc;
-  if (!(t > 0.0)) t = 0.0;
-  if (t > 1.0) t = 1.0;
-  const double brightness = 1.0 - (2.0 / 3.0) * t;
-  Colour c{};
-  for (std::size_t i = 0; i < 3; ++i)
-    c[i] = static_cast<float>(static_cast<double>(DefaultScene::polytope_colour[i]) * brightness);
   return c;
 }
 
