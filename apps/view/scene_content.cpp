@@ -158,7 +158,6 @@ FileScene::FileScene(const Scene& scene) {
   list_.edges.reserve(scene.edges.size());
   for (const SceneEdge& e : scene.edges)
     list_.addEdge(e.a, e.b);
-  list_.edges_use_point_colours = true;
 }
 
 std::vector<HomVec4> icosians() {
@@ -236,7 +235,6 @@ DefaultScene::DefaultScene() {
       if (std::fabs(d - edge_cos) < edge_cos_tolerance) list_.addEdge(i, j);
     }
   }
-  list_.edges_use_point_colours = true;
 
   SplitMix64 rng(0x0DE5C0DE600CE11u);
   states_.reserve(particle_count);

@@ -111,10 +111,9 @@ void FrameGeometry::build(const DrawList& list, std::span<const HomVec4> camera,
   };
   for (const DrawEdge& e : list.edges) {
     if (e.a >= n || e.b >= n) continue;
-    const EdgeEnd a{list.positions[e.a], camera[e.a],
-                    list.edges_use_point_colours ? list.colours[e.a] : list.edge_colour};
+    const EdgeEnd a{list.positions[e.a], camera[e.a], list.colours[e.a]};
     const EdgeEnd b{scaled(list.positions[e.b], e.b_sign), scaled(camera[e.b], e.b_sign),
-                    list.edges_use_point_colours ? list.colours[e.b] : list.edge_colour};
+                    list.colours[e.b]};
     const double wa = a.c.w;
     const double wb = b.c.w;
     if (wa >= side_margin && wb >= side_margin) {

@@ -86,9 +86,7 @@ struct DrawEdge {
 struct DrawList {
   std::vector<HomVec4> positions;  // world points
   std::vector<Colour> colours;     // one per position
-  std::vector<DrawEdge> edges;
-  Colour edge_colour = white;
-  bool edges_use_point_colours = true;  // blend the end points' colours; else edge_colour
+  std::vector<DrawEdge> edges;     // each drawn blending its end points' colours
 
   // Appends an edge between points a and b (already in `positions`).
   void addEdge(std::uint32_t a, std::uint32_t b);
