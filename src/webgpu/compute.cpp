@@ -20,48 +20,42 @@ namespace orv::webgpu {
 namespace detail {
 namespace {
 
-// How a kernel's bindings are laid out, from its text: binding 0 is the input (read-only storage),
-// binding 1 the output (storage) and binding 2 a uniform block; the Newton step has one
-// read-write storage binding that it updates in place.
+// How a kernel's bindings are laid out: binding 0 is the input (read-only storage), binding 1 the
+// output (storage) and binding 2 a uniform block; the Newton step has one read-write storage
+// binding that it updates in place.
 struct KernelShape {
+  ComputePipelineKind kind;
   std::uint64_t in_stride;     // bytes per input element
   std::uint64_t out_stride;    // bytes per output element
   std::uint64_t uniform_size;  // bytes of the uniform block, 0 when there is none
   bool in_place;
 };
 
-constexpr KernelShape shapeOf(ComputePipelineKind kind) noexcept {
-  switch (kind) {
-    case ComputePipelineKind::fs_distance_batch:
-      return {sizeof(GpuHomVec4), sizeof(float), sizeof(GpuHomVec4), false};
-    case ComputePipelineKind::pgl_action_batch:
-      return {sizeof(GpuHomVec4), sizeof(GpuHomVec4), sizeof(GpuPGL4), false};
-    case ComputePipelineKind::geodesic_rk4_step:
-      return {sizeof(GpuGeodesicState), sizeof(GpuGeodesicState), sizeof(RK4Params), false};
-    case ComputePipelineKind::idempotent_newton:
-      return {16 * sizeof(float), 16 * sizeof(float), 0, true};
-  }
-  return {0, 0, 0, false};
-}
+// One entry per kind, at the kind's index.
+constexpr std::array<KernelShape, 4> kernel_shapes{{
+    {ComputePipelineKind::fs_distance_batch, sizeof(GpuHomVec4), sizeof(float), sizeof(GpuHomVec4),
+     false},
+    {ComputePipelineKind::pgl_action_batch, sizeof(GpuHomVec4), sizeof(GpuHomVec4), sizeof(GpuPGL4),
+     false},
+    {ComputePipelineKind::geodesic_rk4_step, sizeof(GpuGeodesicState), sizeof(GpuGeodesicState),
+     sizeof(RK4Params), false},
+    {ComputePipelineKind::idempotent_newton, 16 * sizeof(float), 16 * sizeof(float), 0, true},
+}};
 
-// The name of the function that follows the `@compute` attribute in a kernel's text.
-std::string_view computeEntryPoint(std::string_view text) {
-  const std::size_t at = text.find("@compute");
-  if (at == std::string_view::npos) return {};
-  const std::size_t fn = text.find("fn ", at);
-  if (fn == std::string_view::npos) return {};
-  const std::size_t begin = fn + 3;
-  const std::size_t end = text.find('(', begin);
-  if (end == std::string_view::npos) return {};
-  return text.substr(begin, end - begin);
+constexpr bool shapesAtTheirKinds() noexcept {
+  for (std::size_t i = 0; i < kernel_shapes.size(); ++i) {
+    if (static_cast<std::size_t>(kernel_shapes.at(i).kind) != i) return false;
+  }
+  return true;
 }
+static_assert(shapesAtTheirKinds());
 
 }  // namespace
 
 struct Kernel {
   ComputePipelineDesc desc;
   KernelShape shape{};
-  std::string entry_point;
+  std::string_view entry_point;
   BindGroupLayout layout;
   ComputePipeline pipeline;
   std::uint64_t max_elements = 0;  // per dispatch
@@ -117,13 +111,9 @@ struct KernelsState {
 Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::size_t max_option) {
   Kernel k;
   k.desc = desc;
-  k.shape = shapeOf(desc.kind);
-  k.entry_point = std::string(computeEntryPoint(desc.shader));
-  if (k.entry_point.empty() || k.shape.in_stride == 0 || desc.workgroup_size == 0) {
-    return Error{ErrorStep::pipeline, "the pipeline table's kernel " +
-                                          std::to_string(static_cast<int>(desc.kind)) +
-                                          " has no compute entry point or workgroup size"};
-  }
+  k.shape = kernel_shapes.at(static_cast<std::size_t>(desc.kind));
+  k.entry_point = computeEntryPoint(desc.kind);
+  const std::string name(k.entry_point);
 
   std::array<WGPUBindGroupLayoutEntry, 3> entries{};
   std::size_t count = 0;
@@ -147,7 +137,7 @@ Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::
   layout_descriptor.entryCount = count;
   layout_descriptor.entries = entries.data();
   Expected<BindGroupLayout> layout = device->createScoped<BindGroupLayout>(
-      ErrorStep::pipeline, "the bind group layout of " + k.entry_point,
+      ErrorStep::pipeline, "the bind group layout of " + name,
       [&] { return wgpuDeviceCreateBindGroupLayout(device->device.get(), &layout_descriptor); });
   if (!layout) return layout.error();
   k.layout = std::move(*layout);
@@ -158,7 +148,7 @@ Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::
   pipeline_layout_descriptor.bindGroupLayoutCount = 1;
   pipeline_layout_descriptor.bindGroupLayouts = layouts;
   Expected<PipelineLayout> pipeline_layout = device->createScoped<PipelineLayout>(
-      ErrorStep::pipeline, "the pipeline layout of " + k.entry_point, [&] {
+      ErrorStep::pipeline, "the pipeline layout of " + name, [&] {
         return wgpuDeviceCreatePipelineLayout(device->device.get(), &pipeline_layout_descriptor);
       });
   if (!pipeline_layout) return pipeline_layout.error();
@@ -169,15 +159,14 @@ Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::
   pipeline_descriptor.compute.module = module.get();
   pipeline_descriptor.compute.entryPoint = view(k.entry_point);
   Expected<ComputePipeline> pipeline = device->createScoped<ComputePipeline>(
-      ErrorStep::pipeline, "the compute pipeline " + k.entry_point,
+      ErrorStep::pipeline, "the compute pipeline " + name,
       [&] { return wgpuDeviceCreateComputePipeline(device->device.get(), &pipeline_descriptor); });
   if (!pipeline) return pipeline.error();
   k.pipeline = std::move(*pipeline);
 
   if (!k.shape.in_place) {
     Expected<Buffer> uniform = device->createBuffer(
-        k.entry_point + " uniform", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst,
-        k.shape.uniform_size);
+        name + " uniform", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, k.shape.uniform_size);
     if (!uniform) return uniform.error();
     k.uniform = std::move(*uniform);
   }

@@ -294,6 +294,21 @@ std::uint32_t workgroupSizeIn(std::string_view text) {
   return static_cast<std::uint32_t>(std::stoul(std::string(text.substr(at + attribute.size()))));
 }
 
+// The name in the `fn <name>(` that follows the text's only `@compute` attribute; empty when there
+// is no such function or more than one attribute.
+std::string_view computeFunctionIn(std::string_view text) {
+  const std::size_t at = text.find("@compute");
+  if (at == std::string_view::npos || text.find("@compute", at + 1) != std::string_view::npos) {
+    return {};
+  }
+  const std::size_t fn = text.find("fn ", at);
+  if (fn == std::string_view::npos) return {};
+  const std::size_t begin = fn + 3;
+  const std::size_t end = text.find('(', begin);
+  if (end == std::string_view::npos) return {};
+  return text.substr(begin, end - begin);
+}
+
 TEST(ComputePipelines, ForKindTable) {
   const struct {
     ComputePipelineKind kind;
@@ -301,10 +316,10 @@ TEST(ComputePipelines, ForKindTable) {
     std::string_view entry_point;
     std::uint32_t workgroup_size;
   } cases[] = {
-      {ComputePipelineKind::fs_distance_batch, wgsl_fs_distance_batch, "fn fs_distance_batch(", 64},
-      {ComputePipelineKind::pgl_action_batch, wgsl_pgl_action_batch, "fn pgl_action_batch(", 64},
-      {ComputePipelineKind::geodesic_rk4_step, wgsl_geodesic_rk4_step, "fn geodesic_rk4_step(", 64},
-      {ComputePipelineKind::idempotent_newton, wgsl_idempotent_newton, "fn idempotent_newton_step(",
+      {ComputePipelineKind::fs_distance_batch, wgsl_fs_distance_batch, "fs_distance_batch", 64},
+      {ComputePipelineKind::pgl_action_batch, wgsl_pgl_action_batch, "pgl_action_batch", 64},
+      {ComputePipelineKind::geodesic_rk4_step, wgsl_geodesic_rk4_step, "geodesic_rk4_step", 64},
+      {ComputePipelineKind::idempotent_newton, wgsl_idempotent_newton, "idempotent_newton_step",
        16},
   };
   const std::array all = allComputePipelines();
@@ -318,7 +333,8 @@ TEST(ComputePipelines, ForKindTable) {
     EXPECT_EQ(desc.shader.size(), c.shader.size());
     EXPECT_EQ(desc.workgroup_size, c.workgroup_size);
     EXPECT_EQ(workgroupSizeIn(desc.shader), desc.workgroup_size);
-    EXPECT_NE(desc.shader.find(c.entry_point), std::string_view::npos);
+    EXPECT_EQ(computeEntryPoint(c.kind), c.entry_point);
+    EXPECT_EQ(computeFunctionIn(desc.shader), computeEntryPoint(c.kind));
     EXPECT_EQ(all[k].kind, desc.kind);
     EXPECT_EQ(all[k].shader.data(), desc.shader.data());
     EXPECT_EQ(all[k].workgroup_size, desc.workgroup_size);
@@ -326,6 +342,8 @@ TEST(ComputePipelines, ForKindTable) {
   EXPECT_EQ(WORKGROUP_SIZE, 64u);
   static_assert(
       ComputePipelineDesc::forKind(ComputePipelineKind::idempotent_newton).workgroup_size == 16);
+  static_assert(computeEntryPoint(ComputePipelineKind::idempotent_newton) ==
+                "idempotent_newton_step");
 }
 
 TEST(ComputePipelines, UnknownKindHasNoPipeline) {
@@ -334,6 +352,7 @@ TEST(ComputePipelines, UnknownKindHasNoPipeline) {
   EXPECT_TRUE(desc.shader.empty());
   EXPECT_EQ(desc.workgroup_size, 0u);
   EXPECT_EQ(desc.kind, kind);
+  EXPECT_TRUE(computeEntryPoint(kind).empty());
 }
 
 TEST(WgslModule, IsTheSevenTextsJoinedByLineFeeds) {

@@ -412,20 +412,6 @@ std::vector<VertexCase> makeVertices(Rng& rng, const PGL4& mvp_source, HomVec4 e
 
 // ---------------------------------------------------------------------------------------------
 
-std::string_view entryPoint(orv::ComputePipelineKind kind) {
-  switch (kind) {
-    case orv::ComputePipelineKind::fs_distance_batch:
-      return "fs_distance_batch";
-    case orv::ComputePipelineKind::pgl_action_batch:
-      return "pgl_action_batch";
-    case orv::ComputePipelineKind::geodesic_rk4_step:
-      return "geodesic_rk4_step";
-    case orv::ComputePipelineKind::idempotent_newton:
-      return "idempotent_newton_step";
-  }
-  return "";
-}
-
 void run(const fs::path& dir) {
   fs::create_directories(dir / "shaders");
   const std::array<std::pair<const char*, std::string_view>, 9> texts{{
@@ -451,7 +437,7 @@ void run(const fs::path& dir) {
     const std::string file = "shaders/pipeline-" + std::to_string(k) + ".wgsl";
     writeText(dir / file, desc.shader);
     json << "    {\"kind\": " << static_cast<int>(desc.kind) << ", \"entry_point\": \""
-         << entryPoint(desc.kind) << "\", \"shader\": \"" << file
+         << orv::computeEntryPoint(desc.kind) << "\", \"shader\": \"" << file
          << "\", \"workgroup_size\": " << desc.workgroup_size << "}"
          << (k + 1 < pipelines.size() ? ",\n" : "\n");
   }

@@ -79,6 +79,22 @@ constexpr std::array<ComputePipelineDesc, 4> allComputePipelines() noexcept {
           ComputePipelineDesc::forKind(ComputePipelineKind::idempotent_newton)};
 }
 
+// The name of the `@compute` function in the kind's text: the entry point its pipeline is made
+// with. A value outside the four enumerators gets an empty name.
+constexpr std::string_view computeEntryPoint(ComputePipelineKind kind) noexcept {
+  switch (kind) {
+    case ComputePipelineKind::fs_distance_batch:
+      return "fs_distance_batch";
+    case ComputePipelineKind::pgl_action_batch:
+      return "pgl_action_batch";
+    case ComputePipelineKind::geodesic_rk4_step:
+      return "geodesic_rk4_step";
+    case ComputePipelineKind::idempotent_newton:
+      return "idempotent_newton_step";
+  }
+  return {};
+}
+
 namespace detail {
 
 inline constexpr std::array<std::string_view, 7> wgsl_module_parts{
@@ -110,58 +126,6 @@ consteval std::array<char, wgslModuleLength() + 1> joinWgslModule() {
 
 inline constexpr std::array<char, wgslModuleLength() + 1> wgsl_module = joinWgslModule();
 
-// The value of the WGSL float literal at the start of `text` ("1e-15", "0.5", "25e-1"): an
-// integer mantissa and a power of ten, both exact in f64, joined by one correctly rounded division
-// or product, which is the value a compiler gives the literal. Anything else fails the build.
-consteval double wgslLiteralValue(std::string_view text) {
-  std::uint64_t mantissa = 0;
-  int exponent = 0;
-  std::size_t i = 0;
-  bool any_digit = false;
-  bool fraction = false;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.' && !fraction) {
-      fraction = true;
-    } else if (c >= '0' && c <= '9') {
-      if (mantissa >= (std::uint64_t{1} << 53) / 10) throw "too many digits";
-      mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
-      exponent -= fraction ? 1 : 0;
-      any_digit = true;
-    } else {
-      break;
-    }
-  }
-  if (!any_digit) throw "no float literal here";
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    const bool negative = i < text.size() && text[i] == '-';
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    int e = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-      e = e * 10 + (text[i] - '0');
-    exponent += negative ? -e : e;
-  }
-  const int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude > 22) throw "the power of ten is not exact in f64";
-  double power = 1.0;
-  for (int k = 0; k < magnitude; ++k)
-    power *= 10.0;
-  const auto m = static_cast<double>(mantissa);
-  return exponent < 0 ? m / power : m * power;
-}
-
-// Whether `text` contains `before` at least once, each time followed by a literal of `value`.
-consteval bool carriesValue(std::string_view text, std::string_view before, double value) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(before); at != std::string_view::npos;
-       at = text.find(before, at + 1)) {
-    if (wgslLiteralValue(text.substr(at + before.size())) != value) return false;
-    ++count;
-  }
-  return count > 0;
-}
-
 }  // namespace detail
 
 // The structure declarations and the four compute kernels joined with one LF between each two,
@@ -171,8 +135,10 @@ constexpr std::string_view buildWgslModule() noexcept {
   return {detail::wgsl_module.data(), detail::wgsl_module.size() - 1};
 }
 
-// The distance kernel treats a norm below NORM_FLOOR as zero, as fsDistance does.
-static_assert(detail::carriesValue(wgsl_fs_distance_batch, "norm_p < ", NORM_FLOOR) &&
-              detail::carriesValue(wgsl_fs_distance_batch, "norm_q < ", NORM_FLOOR));
+// The distance kernel treats a norm below NORM_FLOOR as zero, as fsDistance does: its text carries
+// the same literal.
+static_assert(NORM_FLOOR == 1e-15 &&
+              wgsl_fs_distance_batch.find("norm_p < 1e-15 || norm_q < 1e-15") !=
+                  std::string_view::npos);
 
 }  // namespace orv
