@@ -101,11 +101,9 @@ struct KernelsState {
   Status runPiece(Kernel& k, const std::byte* in, std::uint64_t in_bytes, std::uint64_t invocations,
                   std::byte* out, std::uint64_t out_bytes);
 
-  // Runs a whole batch of `elements` elements in pieces of at most k.max_elements; `trailing`
-  // bytes after the last input element travel with the last piece (the Newton step's partial
-  // matrix).
-  Status run(Kernel& k, const std::byte* in, std::uint64_t elements, std::uint64_t trailing,
-             std::byte* out, const void* uniform);
+  // Runs a whole batch of `elements` elements in pieces of at most k.max_elements.
+  Status run(Kernel& k, const std::byte* in, std::uint64_t elements, std::byte* out,
+             const void* uniform);
 };
 
 Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::size_t max_option) {
@@ -256,8 +254,8 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
   return d.check();
 }
 
-Status KernelsState::run(Kernel& k, const std::byte* in, std::uint64_t elements,
-                         std::uint64_t trailing, std::byte* out, const void* uniform) {
+Status KernelsState::run(Kernel& k, const std::byte* in, std::uint64_t elements, std::byte* out,
+                         const void* uniform) {
   DeviceState& d = *device;
   if (Status ok = d.check(); !ok) return ok;
   if (elements == 0) return {};
@@ -266,12 +264,8 @@ Status KernelsState::run(Kernel& k, const std::byte* in, std::uint64_t elements,
   }
   for (std::uint64_t start = 0; start < elements; start += k.max_elements) {
     const std::uint64_t count = std::min(k.max_elements, elements - start);
-    const bool last = start + count == elements;
-    const std::uint64_t extra = last ? trailing : 0;
-    const std::uint64_t in_bytes = count * k.shape.in_stride + extra;
-    const std::uint64_t out_bytes = count * k.shape.out_stride + extra;
-    if (Status ok = runPiece(k, in + start * k.shape.in_stride, in_bytes, count,
-                             out + start * k.shape.out_stride, out_bytes);
+    if (Status ok = runPiece(k, in + start * k.shape.in_stride, count * k.shape.in_stride, count,
+                             out + start * k.shape.out_stride, count * k.shape.out_stride);
         !ok) {
       return ok;
     }
@@ -330,14 +324,14 @@ Status ComputeKernels::fsDistanceBatch(std::span<const GpuHomVec4> positions, Gp
     return shortOutput("fs_distance_batch", out.size(), positions.size());
   }
   return state_->run(state_->kernel(ComputePipelineKind::fs_distance_batch), bytesOf(positions),
-                     positions.size(), 0, bytesOf(out), &reference);
+                     positions.size(), bytesOf(out), &reference);
 }
 
 Status ComputeKernels::pglActionBatch(const GpuPGL4& m, std::span<const GpuHomVec4> points,
                                       std::span<GpuHomVec4> out) {
   if (out.size() < points.size()) return shortOutput("pgl_action_batch", out.size(), points.size());
   return state_->run(state_->kernel(ComputePipelineKind::pgl_action_batch), bytesOf(points),
-                     points.size(), 0, bytesOf(out), &m);
+                     points.size(), bytesOf(out), &m);
 }
 
 Status ComputeKernels::geodesicRk4Step(std::span<const GpuGeodesicState> states, float dt,
@@ -346,15 +340,15 @@ Status ComputeKernels::geodesicRk4Step(std::span<const GpuGeodesicState> states,
     return shortOutput("geodesic_rk4_step", out.size(), states.size());
   const RK4Params params{dt, 0.0f, 0.0f, 0.0f};
   return state_->run(state_->kernel(ComputePipelineKind::geodesic_rk4_step), bytesOf(states),
-                     states.size(), 0, bytesOf(out), &params);
+                     states.size(), bytesOf(out), &params);
 }
 
 Status ComputeKernels::idempotentNewtonStep(std::span<float> matrices) {
+  // Only the complete matrices travel; a trailing partial one stays where it is.
   const std::size_t complete = matrices.size() / 16;
-  const std::size_t trailing = (matrices.size() % 16) * sizeof(float);
   std::byte* data = bytesOf(matrices);
-  return state_->run(state_->kernel(ComputePipelineKind::idempotent_newton), data, complete,
-                     trailing, data, nullptr);
+  return state_->run(state_->kernel(ComputePipelineKind::idempotent_newton), data, complete, data,
+                     nullptr);
 }
 
 }  // namespace orv::webgpu

@@ -441,7 +441,7 @@ TEST_P(KernelPieces, AllKernelsAgreeWhenABatchIsCutIntoPieces) {
   EXPECT_TRUE(stepsAgree(states, 0.016f, stepped));
 
   std::vector<float> before = newtonMatrices(c.length, 10);
-  before.push_back(0.5f);  // a trailing partial matrix travels with the last piece
+  before.push_back(0.5f);  // a trailing partial matrix, left alone
   std::vector<float> matrices = before;
   ASSERT_TRUE(kernels->idempotentNewtonStep(matrices));
   EXPECT_TRUE(newtonAgrees(before, matrices));
