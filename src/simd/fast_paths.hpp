@@ -35,8 +35,8 @@ inline constexpr std::size_t stream_bytes = std::size_t{16} << 20;
 // out[i] = m.apply(in[i]) for i = 0, 1, …, n − 1 in that order, each point read before its result
 // is written: `out` may be `in` or overlap it in any way, with the plain loop's result. `stream`
 // selects non-temporal stores (used when `out` is 16-byte aligned). Any alignment of `in` and
-// `out` gives the same result; the stores are never wider than the alignment of `out` allows
-// without crossing a 32-byte boundary.
+// `out` gives the same result. Where `out` is 16-byte aligned no store crosses a 64-byte cache
+// line (results that would are stored in 16-byte halves); other alignments store results whole.
 void applyBatch(Isa isa, const PGL4& m, const HomVec4* in, HomVec4* out, std::size_t n,
                 bool stream) noexcept;
 // The same with the best instruction set, streaming from stream_bytes on unless in and out overlap.
