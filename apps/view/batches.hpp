@@ -18,9 +18,6 @@ class Batches {
   Batches& operator=(const Batches&) = delete;
   virtual ~Batches() = default;
 
-  // "device" or "cpu", for messages.
-  virtual const char* name() const noexcept = 0;
-
   // out[i] = m·in[i] for i < in.size() (out at least as long).
   virtual std::optional<std::string> pglAction(const PGL4& m, std::span<const HomVec4> in,
                                                std::span<HomVec4> out) = 0;
@@ -44,7 +41,6 @@ GpuGeodesicState cpuGeodesicRk4Step(const GpuGeodesicState& y, float h) noexcept
 // cpuGeodesicRk4Step.
 class CpuBatches final : public Batches {
  public:
-  const char* name() const noexcept override { return "cpu"; }
   std::optional<std::string> pglAction(const PGL4& m, std::span<const HomVec4> in,
                                        std::span<HomVec4> out) override;
   std::optional<std::string> fsDistance(std::span<const HomVec4> in, HomVec4 reference,

@@ -107,11 +107,7 @@ std::optional<std::string> SurfaceRenderer::draw(const GpuPGL4& mvp, const GpuHo
     last_error_step_ = outcome.error().step;
     return describe(outcome.error());
   }
-  if (*outcome == webgpu::FrameOutcome::skipped) {
-    ++skipped_;
-    return std::nullopt;
-  }
-  ++presented_;
+  if (*outcome == webgpu::FrameOutcome::skipped) return std::nullopt;
   if (record_) image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
   return std::nullopt;
 }

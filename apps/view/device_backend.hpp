@@ -54,7 +54,6 @@ std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs);
 class DeviceBatches final : public Batches {
  public:
   explicit DeviceBatches(webgpu::ComputeKernels& kernels) noexcept : kernels_(kernels) {}
-  const char* name() const noexcept override { return "device"; }
   std::optional<std::string> pglAction(const PGL4& m, std::span<const HomVec4> in,
                                        std::span<HomVec4> out) override;
   std::optional<std::string> fsDistance(std::span<const HomVec4> in, HomVec4 reference,
@@ -92,9 +91,6 @@ class SurfaceRenderer final : public FrameRenderer {
                                   std::span<const ViewVertex> triangles,
                                   std::span<const ViewVertex> lines, ImageView& image) override;
 
-  // Frames presented and skipped so far.
-  std::uint64_t presented() const noexcept { return presented_; }
-  std::uint64_t skipped() const noexcept { return skipped_; }
   // The step of the last failure (a surface failure ends the program like a missing display).
   webgpu::ErrorStep lastErrorStep() const noexcept { return last_error_step_; }
 
@@ -103,8 +99,6 @@ class SurfaceRenderer final : public FrameRenderer {
   webgpu::Surface& surface_;
   bool record_;
   webgpu::Image image_;
-  std::uint64_t presented_ = 0;
-  std::uint64_t skipped_ = 0;
   webgpu::ErrorStep last_error_step_ = webgpu::ErrorStep::internal;
 };
 

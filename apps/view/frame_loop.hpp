@@ -138,8 +138,6 @@ class FrameLoop {
   const LoopSettings& settings() const noexcept { return settings_; }
   bool edgesShown() const noexcept { return show_edges_; }
   bool onDevice() const noexcept { return use_device_; }
-  const FrameGeometry& geometry() const noexcept { return geometry_; }
-  std::span<const HomVec4> cameraCoordinates() const noexcept { return camera_coords_; }
 
  private:
   // Steps 2 to 6 of a frame whose events have been folded in.

@@ -19,7 +19,6 @@ namespace {
 // Batches that compute on the CPU and count their calls.
 class CountingBatches final : public Batches {
  public:
-  const char* name() const noexcept override { return "counting"; }
   std::optional<std::string> pglAction(const PGL4& m, std::span<const HomVec4> in,
                                        std::span<HomVec4> out) override {
     ++calls;
