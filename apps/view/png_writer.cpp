@@ -33,7 +33,7 @@ struct PngWriter::Arena {
   std::size_t out_capacity = 0;
   std::size_t out_size = 0;
 
-  std::size_t mallocs = 0;
+  std::size_t mallocs = 0;          // calls to malloc and realloc so far
   std::array<char, 256> message{};  // libpng's error message
 
   void* allocate(std::size_t size) noexcept {
@@ -162,16 +162,16 @@ PngWriter::PngWriter() : arena_(std::make_unique<Arena>()) {}
 
 PngWriter::~PngWriter() = default;
 
+std::size_t PngWriter::heapRequests() const noexcept { return arena_->mallocs; }
+
 std::optional<std::string> PngWriter::encode(const ImageView& image,
                                              std::span<const std::uint8_t>& png) {
   if (image.width == 0 || image.height == 0 || image.stride < std::size_t{4} * image.width ||
       image.rgba.size() < image.stride * (image.height - 1) + std::size_t{4} * image.width) {
     return std::string("image buffer does not match its size");
   }
-  const std::size_t before = arena_->mallocs;
   const bool ok = encodeInto(arena_.get(), &image);
   arena_->reset();
-  heap_requests_ += arena_->mallocs - before;
   if (!ok) return std::string("PNG encoding failed: ") + arena_->message.data();
   png = {arena_->out, arena_->out_size};
   return std::nullopt;

@@ -38,15 +38,15 @@ class PngWriter {
   // Encodes `image` into the writer's buffer only and returns it (valid until the next call).
   std::optional<std::string> encode(const ImageView& image, std::span<const std::uint8_t>& png);
 
-  // Bytes of heap memory requested so far (arena blocks and the output buffer's growth).
-  std::size_t heapRequests() const noexcept { return heap_requests_; }
+  // How many times heap memory has been requested so far (calls to malloc for arena blocks and to
+  // realloc for the output buffer's growth; a count of calls, not of bytes).
+  std::size_t heapRequests() const noexcept;
 
   // What the arena and the output buffer need from libpng and zlib, and their callbacks reach.
   struct Arena;
 
  private:
   std::unique_ptr<Arena> arena_;
-  std::size_t heap_requests_ = 0;
 };
 
 // Reads an 8-bit RGB or RGBA PNG file (for tests and tools): rows of RGBA, top row first.
