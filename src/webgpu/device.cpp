@@ -161,13 +161,8 @@ std::string trimmed(std::string s) {
 
 void onDeviceLost(WGPUDevice const* /*device*/, WGPUDeviceLostReason reason, WGPUStringView message,
                   void* userdata1, void* /*userdata2*/) {
-  auto* state = static_cast<DeviceState*>(userdata1);
-  const std::lock_guard lock(state->mutex);
-  if (!state->lost.load()) {
-    state->lost_message =
-        "device lost (" + std::string(lostReason(reason)) + "): " + trimmed(toString(message));
-    state->lost.store(true);
-  }
+  static_cast<DeviceState*>(userdata1)->markLost("device lost (" + std::string(lostReason(reason)) +
+                                                 "): " + trimmed(toString(message)));
 }
 
 void onUncapturedError(WGPUDevice const* /*device*/, WGPUErrorType type, WGPUStringView message,
@@ -208,11 +203,7 @@ Status DeviceState::wait(WGPUFuture future, std::string_view what) {
   if (status == WGPUWaitStatus_TimedOut) {
     Error error{ErrorStep::timeout, "waiting for " + std::string(what) + " took longer than " +
                                         std::to_string(timeout.count()) + " ms"};
-    const std::lock_guard lock(mutex);
-    if (!lost.load()) {
-      lost_message = "device lost (a wait timed out): " + error.message;
-      lost.store(true);
-    }
+    markLost("device lost (a wait timed out): " + error.message);
     return error;
   }
   return explain({ErrorStep::internal, "waiting for " + std::string(what) +
@@ -220,9 +211,14 @@ Status DeviceState::wait(WGPUFuture future, std::string_view what) {
                                            std::to_string(static_cast<int>(status)) + ")"});
 }
 
+void DeviceState::markLost(std::string message) {
+  const std::lock_guard lock(mutex);
+  if (!lost) lost = std::move(message);
+}
+
 Status DeviceState::check() {
   const std::lock_guard lock(mutex);
-  if (lost.load()) return Error{ErrorStep::device_lost, lost_message};
+  if (lost) return Error{ErrorStep::device_lost, *lost};
   if (uncaptured) {
     Error error = std::move(*uncaptured);
     uncaptured.reset();
@@ -233,7 +229,7 @@ Status DeviceState::check() {
 
 Error DeviceState::explain(Error error) {
   const std::lock_guard lock(mutex);
-  if (lost.load()) return {ErrorStep::device_lost, lost_message};
+  if (lost) return {ErrorStep::device_lost, *lost};
   return error;
 }
 
@@ -395,11 +391,7 @@ Status Device::compileShader(std::string_view label, std::string_view wgsl) {
 void Device::destroy() {
   if (!state_ || !state_->device) return;
   wgpuDeviceDestroy(state_->device.get());
-  const std::lock_guard lock(state_->mutex);
-  if (!state_->lost.load()) {
-    state_->lost_message = "device lost (destroyed): the device was destroyed";
-    state_->lost.store(true);
-  }
+  state_->markLost("device lost (destroyed): the device was destroyed");
 }
 
 Expected<Device> Device::create(const DeviceOptions& options) {

@@ -5,7 +5,6 @@
 // error scopes, and reading a buffer back.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -127,12 +126,14 @@ struct DeviceState {
   WGPULimits limits{};
   std::chrono::milliseconds timeout{};
 
-  // Set by the device-lost callback, which the implementation may call from any thread.
-  std::atomic<bool> lost{false};
-  std::mutex mutex;                 // guards the two members below
-  std::string lost_message;         // why the device was lost
+  // The implementation may call the device-lost and error callbacks from any thread.
+  std::mutex mutex;                 // guards `lost` and `uncaptured`
+  std::optional<std::string> lost;  // why the device was lost, once it was
   std::optional<Error> uncaptured;  // the first error reported outside an error scope
   PendingResults pending;
+
+  // Records that the device is lost, and why, unless it was lost already.
+  void markLost(std::string message);
 
   // Waits for `future` at most `timeout`; `what` names the wait in the error. A wait that times out
   // leaves the device in an unknown state: it counts as lost from then on.
