@@ -10,16 +10,7 @@
 #include "terminal_mode_reporters.hpp"
 
 namespace orv::runner {
-
-int runMode(Mode mode, Registry registry) {
-  switch (mode) {
-    case Mode::terminal:
-      return runTerminal(registry);
-    case Mode::server:
-      serve(registry);
-  }
-  return 1;
-}
+namespace {
 
 int runTerminal(Registry registry) {
   // Standard error is tested once, here, and the reporter chosen for the whole run.
@@ -31,10 +22,22 @@ int runTerminal(Registry registry) {
   return clean ? 0 : 1;
 }
 
-void serve(Registry registry) {
+[[noreturn]] void serve(Registry registry) {
   FdSource in(STDIN_FILENO);
   FdSink out(STDOUT_FILENO);
   std::exit(finishServing(serveMessages(registry, in, out), registry.size()));
+}
+
+}  // namespace
+
+int runMode(Mode mode, Registry registry) {
+  switch (mode) {
+    case Mode::terminal:
+      return runTerminal(registry);
+    case Mode::server:
+      serve(registry);
+  }
+  return 1;
 }
 
 }  // namespace orv::runner

@@ -7,16 +7,11 @@
 
 namespace orv::runner {
 
-// Runs `registry` in `mode`: returns terminal mode's exit status, or never returns (server mode).
+// Runs `registry` in `mode`. Terminal mode: every check in order, reported on standard error by the
+// pipe reporter, or by the terminal reporter when standard error is a terminal; returns 1 when a
+// check failed or leaked memory or an error was logged, else 0. Server mode: serves `registry` to
+// a controlling peer on standard input and output and ends the process as the request loop's end
+// says; it never returns.
 int runMode(Mode mode, Registry registry);
-
-// Terminal mode: every check in order, reported on standard error by the pipe reporter, or by the
-// terminal reporter when standard error is a terminal. The exit status is 1 when a check failed or
-// leaked memory or an error was logged, else 0.
-int runTerminal(Registry registry);
-
-// Server mode: serves `registry` to a controlling peer on standard input and output, and ends the
-// process as the request loop's end says.
-[[noreturn]] void serve(Registry registry);
 
 }  // namespace orv::runner

@@ -11,7 +11,7 @@ Outcome runCheck(std::size_t index, const check::TestFn& test, RunListener& list
   const Verdict verdict = classify(result);
   listener.onCheckReturned(index, test, result, verdict, check::errorTrace());
   check::errorTrace().clear();
-  const Outcome outcome{result, verdict, check::allocator().teardown()};
+  const Outcome outcome{verdict, check::allocator().teardown()};
   listener.onCheckEnd(index, test, outcome);
   return outcome;
 }

@@ -22,7 +22,6 @@ constexpr Verdict classify(check::Result result) noexcept {
 }
 
 struct Outcome {
-  check::Result result;  // what the check returned
   Verdict verdict = Verdict::passed;
   bool leaked = false;  // memory was still allocated from the checking allocator when it returned
 };
