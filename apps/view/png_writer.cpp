@@ -197,24 +197,4 @@ std::optional<std::string> PngWriter::write(const char* path, const ImageView& i
   return std::nullopt;
 }
 
-DecodedPng readPng(const std::string& path) {
-  DecodedPng result;
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
-    result.problem = image.message;
-    return result;
-  }
-  image.format = PNG_FORMAT_RGBA;
-  result.width = image.width;
-  result.height = image.height;
-  result.rgba.resize(PNG_IMAGE_SIZE(image));
-  if (png_image_finish_read(&image, nullptr, result.rgba.data(), 0, nullptr) == 0) {
-    result.problem = image.message;
-    result.rgba.clear();
-  }
-  png_image_free(&image);
-  return result;
-}
-
 }  // namespace orv::view

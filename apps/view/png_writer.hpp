@@ -7,7 +7,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace orv::view {
 
@@ -48,15 +47,5 @@ class PngWriter {
  private:
   std::unique_ptr<Arena> arena_;
 };
-
-// Reads an 8-bit RGB or RGBA PNG file (for tests and tools): rows of RGBA, top row first.
-struct DecodedPng {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  std::vector<std::uint8_t> rgba;
-  std::optional<std::string> problem;
-};
-
-DecodedPng readPng(const std::string& path);
 
 }  // namespace orv::view

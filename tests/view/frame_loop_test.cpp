@@ -11,10 +11,14 @@
 #include <string>
 
 #include "allocation_count.hpp"
+#include "picture_support.hpp"
 #include "view/frame_loop.hpp"
 
 namespace orv::view {
 namespace {
+
+using test_support::DecodedPng;
+using test_support::readPng;
 
 // Batches that compute on the CPU and count their calls.
 class CountingBatches final : public Batches {

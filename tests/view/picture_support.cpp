@@ -1,6 +1,7 @@
 #include "picture_support.hpp"
 
 #include <gtest/gtest.h>
+#include <png.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -26,6 +27,26 @@ std::string Scratch::path(const std::string& name) const { return (dir_ / name).
 std::string Scratch::write(const std::string& name, const std::string& text) const {
   std::ofstream(dir_ / name, std::ios::binary) << text;
   return path(name);
+}
+
+DecodedPng readPng(const std::string& path) {
+  DecodedPng result;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) {
+    result.problem = image.message;
+    return result;
+  }
+  image.format = PNG_FORMAT_RGBA;
+  result.width = image.width;
+  result.height = image.height;
+  result.rgba.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, result.rgba.data(), 0, nullptr) == 0) {
+    result.problem = image.message;
+    result.rgba.clear();
+  }
+  png_image_free(&image);
+  return result;
 }
 
 DecodedPng readFrame(const std::string& dir, std::uint32_t k) {

@@ -1,15 +1,16 @@
-// What the end-to-end tests of orv-view share: a scratch directory per test, the recorded frames,
-// the pixels of one colour, and where the picture's rule puts a world point.
+// What the tests of orv-view share: a scratch directory per test, PNG files read back, the recorded
+// frames, the pixels of one colour, and where the picture's rule puts a world point.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "orv/app.hpp"
-#include "view/png_writer.hpp"
 
 namespace orv::view::test_support {
 
@@ -28,6 +29,17 @@ class Scratch {
  private:
   std::filesystem::path dir_;
 };
+
+// An 8-bit RGB or RGBA PNG file as read back: rows of RGBA, top row first (alpha 255 where the file
+// has none); `problem` says why the file could not be read, and the rows are then empty.
+struct DecodedPng {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::vector<std::uint8_t> rgba;
+  std::optional<std::string> problem;
+};
+
+DecodedPng readPng(const std::string& path);
 
 // Frame k of those recorded in `dir` (DIR/frame_%05u.png); a file that cannot be read fails the
 // test that asked for it.

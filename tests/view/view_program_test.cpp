@@ -16,13 +16,13 @@
 #include "child_process.hpp"
 #include "picture_support.hpp"
 #include "view/input_script.hpp"
-#include "view/png_writer.hpp"
 #include "view/view_geometry.hpp"
 
 namespace orv::view {
 namespace {
 
 using test_support::Blob;
+using test_support::DecodedPng;
 using test_support::ExpectedPixel;
 using test_support::findColour;
 using test_support::litPixels;

@@ -28,12 +28,12 @@
 #include "child_process.hpp"
 #include "orv/app.hpp"
 #include "picture_support.hpp"
-#include "view/png_writer.hpp"
 
 namespace orv::view {
 namespace {
 
 using test_support::Blob;
+using test_support::DecodedPng;
 using test_support::ExpectedPixel;
 using test_support::findColour;
 using test_support::litPixels;
