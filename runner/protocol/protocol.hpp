@@ -60,14 +60,21 @@ constexpr Header decodeHeader(std::span<const std::byte, header_size> bytes) noe
   return {loadU32(bytes.first<4>()), loadU32(bytes.last<4>())};
 }
 
-// A whole message of a fixed size: the header for `tag` and N body bytes, then the body.
+// Writes a whole message into `out`, which holds header_size + body.size() bytes: the header for
+// `tag` and the body's length, then the body.
+constexpr void encodeMessageInto(std::uint32_t tag, std::span<const std::byte> body,
+                                 std::span<std::byte> out) noexcept {
+  const auto header = encodeHeader({tag, static_cast<std::uint32_t>(body.size())});
+  std::copy(header.begin(), header.end(), out.begin());
+  std::copy(body.begin(), body.end(), out.begin() + header_size);
+}
+
+// A whole message of a fixed size, as an array.
 template <typename Tag, std::size_t N>
 constexpr std::array<std::byte, header_size + N> encodeMessage(
     Tag tag, std::span<const std::byte, N> body) noexcept {
   std::array<std::byte, header_size + N> message{};
-  const auto header = encodeHeader({static_cast<std::uint32_t>(tag), N});
-  std::copy(header.begin(), header.end(), message.begin());
-  std::copy(body.begin(), body.end(), message.begin() + header_size);
+  encodeMessageInto(static_cast<std::uint32_t>(tag), body, message);
   return message;
 }
 

@@ -15,11 +15,8 @@ std::uint32_t u32At(std::span<const std::byte> bytes, std::size_t offset) {
 }  // namespace
 
 std::vector<std::byte> encodeMessage(std::uint32_t tag, std::span<const std::byte> body) {
-  const auto header =
-      runner::protocol::encodeHeader({tag, static_cast<std::uint32_t>(body.size())});
-  std::vector<std::byte> message(header.size() + body.size());
-  std::copy(header.begin(), header.end(), message.begin());
-  std::copy(body.begin(), body.end(), message.begin() + std::ssize(header));
+  std::vector<std::byte> message(runner::protocol::header_size + body.size());
+  runner::protocol::encodeMessageInto(tag, body, message);
   return message;
 }
 
