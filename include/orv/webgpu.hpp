@@ -201,8 +201,6 @@ class Device {
  private:
   explicit Device(std::shared_ptr<detail::DeviceState> state) noexcept;
   std::shared_ptr<detail::DeviceState> state_;
-  friend class ComputeKernels;
-  friend class Renderer;
   friend struct detail::DeviceAccess;  // the internals' view of a Device (and the tests')
 };
 

@@ -284,9 +284,10 @@ ComputeKernels& ComputeKernels::operator=(ComputeKernels&&) noexcept = default;
 ComputeKernels::~ComputeKernels() = default;
 
 Expected<ComputeKernels> ComputeKernels::create(Device& device, const ComputeOptions& options) {
+  Expected<std::shared_ptr<detail::DeviceState>> live = detail::DeviceAccess::live(device);
+  if (!live) return live.error();
   auto state = std::make_unique<detail::KernelsState>();
-  state->device = device.state_;
-  if (!state->device) return Error{ErrorStep::device_lost, "the device was moved away"};
+  state->device = std::move(*live);
   Expected<detail::ShaderModule> module =
       state->device->createShaderModule("compute module", buildWgslModule());
   if (!module) return module.error();

@@ -377,13 +377,15 @@ Device::~Device() = default;
 const AdapterInfo& Device::adapter() const noexcept { return state_->adapter_info; }
 
 Status Device::status() {
-  if (!state_) return Error{ErrorStep::device_lost, "the device was moved away"};
-  return state_->check();
+  const Expected<std::shared_ptr<detail::DeviceState>> state = detail::DeviceAccess::live(*this);
+  if (!state) return state.error();
+  return {};
 }
 
 Status Device::compileShader(std::string_view label, std::string_view wgsl) {
-  if (!state_) return Error{ErrorStep::device_lost, "the device was moved away"};
-  Expected<detail::ShaderModule> module = state_->createShaderModule(label, wgsl);
+  const Expected<std::shared_ptr<detail::DeviceState>> state = detail::DeviceAccess::live(*this);
+  if (!state) return state.error();
+  Expected<detail::ShaderModule> module = (*state)->createShaderModule(label, wgsl);
   if (!module) return module.error();
   return {};
 }

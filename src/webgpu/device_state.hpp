@@ -196,10 +196,13 @@ struct DeviceState {
   Status mapRead(WGPUBuffer buffer, std::size_t size);
 };
 
-// The DeviceState behind a Device.
+// The internals' view of a Device.
 struct DeviceAccess {
-  static DeviceState& state(Device& device) noexcept { return *device.state_; }
-  static std::shared_ptr<DeviceState> shared(const Device& device) noexcept {
+  // The DeviceState behind `device` while it works: a device_lost error for a Device that was
+  // moved away, else the result of DeviceState::check().
+  static Expected<std::shared_ptr<DeviceState>> live(Device& device) {
+    if (!device.state_) return Error{ErrorStep::device_lost, "the device was moved away"};
+    if (Status ok = device.state_->check(); !ok) return ok.error();
     return device.state_;
   }
 };

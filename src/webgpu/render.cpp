@@ -476,11 +476,11 @@ Expected<FrameOutcome> Renderer::present(Surface& surface, const FrameUniforms& 
 
 Expected<Renderer> Renderer::create(Device& device, std::uint32_t width, std::uint32_t height) {
   using namespace detail;
+  Expected<std::shared_ptr<DeviceState>> live = DeviceAccess::live(device);
+  if (!live) return live.error();
   auto state = std::make_unique<RendererState>();
-  state->device = DeviceAccess::shared(device);
-  if (!state->device) return Error{ErrorStep::device_lost, "the device was moved away"};
-  DeviceState& d = *state->device;
-  if (Status ok = d.check(); !ok) return ok.error();
+  state->device = std::move(*live);
+  const DeviceState& d = *state->device;
   const std::uint32_t largest = d.limits.maxTextureDimension2D;
   if (width == 0 || height == 0 || width > largest || height > largest) {
     return Error{ErrorStep::argument, "a render target of " + std::to_string(width) + "×" +
@@ -496,13 +496,13 @@ Expected<Renderer> Renderer::create(Device& device, std::uint32_t width, std::ui
 
 Expected<Renderer> Renderer::create(Device& device, const Surface& surface) {
   using namespace detail;
-  auto state = std::make_unique<RendererState>();
-  state->device = DeviceAccess::shared(device);
-  if (!state->device) return Error{ErrorStep::device_lost, "the device was moved away"};
-  if (surface.state_->device != state->device) {
+  Expected<std::shared_ptr<DeviceState>> live = DeviceAccess::live(device);
+  if (!live) return live.error();
+  if (surface.state_->device != *live) {
     return Error{ErrorStep::argument, "the surface was made on another device"};
   }
-  if (Status ok = state->device->check(); !ok) return ok.error();
+  auto state = std::make_unique<RendererState>();
+  state->device = std::move(*live);
   state->colour_format = surface.state_->format;
   state->offscreen = false;
   if (Status ok = state->makePipelines(); !ok) return ok.error();

@@ -137,11 +137,11 @@ bool Surface::canBeRead() const noexcept {
 
 Expected<Surface> Surface::create(Device& device, const XlibWindow& window) {
   using namespace detail;
+  Expected<std::shared_ptr<DeviceState>> live = DeviceAccess::live(device);
+  if (!live) return live.error();
   auto state = std::make_unique<SurfaceState>();
-  state->device = DeviceAccess::shared(device);
-  if (!state->device) return Error{ErrorStep::device_lost, "the device was moved away"};
+  state->device = std::move(*live);
   DeviceState& d = *state->device;
-  if (Status ok = d.check(); !ok) return ok.error();
   if (window.display == nullptr || window.window == 0) {
     return Error{ErrorStep::argument, "an X11 window needs a display connection and a window id"};
   }

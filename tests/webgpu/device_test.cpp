@@ -2,6 +2,7 @@
 // uncaptured validation errors, device loss) and the Expected type that carries them.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <ostream>
 #include <set>
 #include <stdexcept>
@@ -74,12 +75,13 @@ TEST_P(BrokenShaders, TheErrorNamesLineAndColumn) {
 
 TEST_F(DeviceTest, AnUncapturedValidationErrorIsReportedOnceByTheNextOperation) {
   // A buffer that may be both mapped for reading and bound as storage is invalid.
-  detail::DeviceState& state = detail::DeviceAccess::state(dev());
+  const Expected<std::shared_ptr<detail::DeviceState>> state = detail::DeviceAccess::live(dev());
+  ASSERT_TRUE(state) << state.error().describe();
   WGPUBufferDescriptor descriptor{};
   descriptor.label = detail::view("invalid on purpose");
   descriptor.usage = WGPUBufferUsage_MapRead | WGPUBufferUsage_Storage;
   descriptor.size = 64;
-  const detail::Buffer invalid{wgpuDeviceCreateBuffer(state.device.get(), &descriptor)};
+  const detail::Buffer invalid{wgpuDeviceCreateBuffer((*state)->device.get(), &descriptor)};
 
   Expected<ComputeKernels> kernels = ComputeKernels::create(dev());
   ASSERT_FALSE(kernels);
