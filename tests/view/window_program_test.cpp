@@ -11,16 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
-#include <unistd.h>
-#include <csignal>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <numbers>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,27 +44,6 @@ using Clock = std::chrono::steady_clock;
 // How long one wait may take (the window to appear, frames to be recorded, the program to end):
 // generous, for SwiftShader on a loaded machine; a healthy run takes a fraction of it.
 constexpr auto patience = 60s;
-
-// The child of this process whose command name is `name` (the first one found), or 0.
-pid_t childNamed(const std::string& name) {
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    // pid (comm) state ppid ...; comm may hold spaces, so it is found by its parentheses.
-    const std::size_t open = line.find('('), close = line.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 1));
-    std::string state;
-    long ppid = 0;
-    rest >> state >> ppid;
-    if (ppid == ::getpid() && line.substr(open + 1, close - open - 1) == name) {
-      return static_cast<pid_t>(std::stol(line.substr(0, open)));
-    }
-  }
-  return 0;
-}
 
 // An X server of our own. Xvfb picks a free display number itself and writes it to the descriptor
 // -displayfd names (here its standard output).
@@ -100,10 +75,9 @@ class XServer {
   // Asks the server to end (SIGTERM), so that it removes its socket; ChildProcess reaps it, and
   // kills it if it is still there.
   ~XServer() {
-    if (const pid_t pid = childNamed("Xvfb"); pid > 0) {
-      ::kill(pid, SIGTERM);
-      server_->wait(10s);
-    }
+    if (!server_) return;
+    server_->terminate();
+    server_->wait(10s);
   }
 
   // ":N", or empty when the server did not start.

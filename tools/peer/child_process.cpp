@@ -208,6 +208,10 @@ void ChildProcess::kill() noexcept {
   if (pid_ > 0 && !status_) ::kill(pid_, SIGKILL);
 }
 
+void ChildProcess::terminate() noexcept {
+  if (pid_ > 0 && !status_) ::kill(pid_, SIGTERM);
+}
+
 std::vector<std::byte> ChildProcess::read(std::size_t n, Timeout timeout) {
   pump([&] { return out_.size() >= n || out_fd_ < 0; }, deadlineAfter(timeout));
   const std::size_t taken = std::min(n, out_.size());

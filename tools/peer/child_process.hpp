@@ -48,6 +48,9 @@ class ChildProcess {
   void closeOutput();
   // Ends the child with SIGKILL (if it is still running); `wait` then reaps it.
   void kill() noexcept;
+  // Asks the child to end with SIGTERM (if it is still running), so that it can clean up; `wait`
+  // then reaps it.
+  void terminate() noexcept;
 
   // Waits for `n` bytes of standard output and takes them; fewer when the output ended or the
   // time ran out.
