@@ -51,7 +51,11 @@ struct Operands {
         e = values.next();
       for (double& e : b[i].data)
         e = values.next();
-      points[i] = HomVec4::init(values.next(), values.next(), values.next(), values.next());
+      const double x = values.next();  // one by one: the order of arguments is unspecified
+      const double y = values.next();
+      const double z = values.next();
+      const double w = values.next();
+      points[i] = HomVec4::init(x, y, z, w);
       ea[i] = Eigen::Map<const Eigen::Matrix4d>(a[i].data.data());
       eb[i] = Eigen::Map<const Eigen::Matrix4d>(b[i].data.data());
       epoints[i] = Eigen::Vector4d(points[i].x, points[i].y, points[i].z, points[i].w);

@@ -105,6 +105,9 @@ struct HomVec4 {
   friend constexpr bool operator==(HomVec4, HomVec4) noexcept = default;
 };
 
+// The vector code reads and writes a point as four packed doubles.
+static_assert(sizeof(HomVec4) == 4 * sizeof(double) && std::is_standard_layout_v<HomVec4>);
+
 // A 4×4 matrix acting on column vectors, stored column-major: element (r, c) is data[c·4 + r], so
 // a translation lives in data[12], data[13], data[14]. Any sixteen values form a valid matrix;
 // the default value is the zero matrix.
