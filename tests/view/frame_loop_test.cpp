@@ -2,8 +2,6 @@
 // per-frame work and the absence of heap allocation after the first frame.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +17,7 @@ namespace {
 
 using test_support::DecodedPng;
 using test_support::readPng;
+using test_support::Scratch;
 
 // Batches that compute on the CPU and count their calls.
 class CountingBatches final : public Batches {
@@ -171,9 +170,7 @@ TEST(FrameLoop, TogglesAndResetActInTheFrameOfTheKeyPress) {
 }
 
 TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
-  const std::filesystem::path dir =
-      std::filesystem::path(::testing::TempDir()) / ("orv-view-loop-" + std::to_string(::getpid()));
-  std::filesystem::create_directories(dir);
+  const Scratch scratch("orv-view-loop");
   // The default scene, moving and turning, with the pipeline switched and the edges toggled, and
   // more events in a frame than the event list holds.
   std::string text = "0 key w press\n0 button right press\n3 key f2 press\n5 key f1 press\n";
@@ -197,7 +194,7 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
     }
     std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(64 * 32 * 4);
   } renderer;
-  PngFrameSink sink(dir.string());
+  PngFrameSink sink(scratch.path("."));
   FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, events, device, cpu, renderer, sink);
   ASSERT_FALSE(loop.step());
   const std::size_t png_heap = sink.writer().heapRequests();
@@ -206,20 +203,19 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
     ASSERT_FALSE(loop.step());
   EXPECT_EQ(test::allocationsSoFar(), before);
   EXPECT_EQ(sink.writer().heapRequests(), png_heap);
-  EXPECT_TRUE(std::filesystem::exists(dir / "frame_00009.png"));
-  const DecodedPng back = readPng((dir / "frame_00009.png").string());
+  EXPECT_TRUE(std::filesystem::exists(scratch.path("frame_00009.png")));
+  const DecodedPng back = readPng(scratch.path("frame_00009.png"));
   ASSERT_FALSE(back.problem) << *back.problem;
   EXPECT_EQ(back.width, 64u);
   EXPECT_EQ(back.height, 32u);
   // RGB written, alpha dropped: reading back gives the picture with alpha 255.
   EXPECT_EQ(back.rgba[4 * 37 + 1], renderer.pixels[4 * 37 + 1]);
   EXPECT_EQ(back.rgba[4 * 37 + 3], 255);
-  std::filesystem::remove_all(dir);
 }
 
 TEST(PngWriter, RoundTripsPicturesOfEveryShape) {
-  const std::filesystem::path file = std::filesystem::path(::testing::TempDir()) /
-                                     ("orv-view-png-" + std::to_string(::getpid()) + ".png");
+  const Scratch scratch("orv-view-png");
+  const std::string file = scratch.path("picture.png");
   PngWriter writer;
   for (const auto& [w, h] : {std::pair{1u, 1u}, {3u, 7u}, {640u, 2u}}) {
     SCOPED_TRACE(w);
@@ -228,7 +224,7 @@ TEST(PngWriter, RoundTripsPicturesOfEveryShape) {
     for (std::size_t i = 0; i < rgba.size(); ++i)
       rgba[i] = static_cast<std::uint8_t>(i * 13 + 5);
     ASSERT_FALSE(writer.write(file.c_str(), {w, h, stride, rgba}));
-    const DecodedPng back = readPng(file.string());
+    const DecodedPng back = readPng(file);
     ASSERT_FALSE(back.problem);
     ASSERT_EQ(back.width, w);
     ASSERT_EQ(back.height, h);
@@ -243,7 +239,6 @@ TEST(PngWriter, RoundTripsPicturesOfEveryShape) {
                   .value_or("")
                   .starts_with("cannot write /nonexistent-dir/x.png"));
   EXPECT_TRUE(writer.write(file.c_str(), {2, 2, 8, std::vector<std::uint8_t>(8)}).has_value());
-  std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -6,11 +6,14 @@
 #include <map>
 #include <numbers>
 
+#include "picture_support.hpp"
 #include "view/scene_content.hpp"
 #include "view/view_geometry.hpp"
 
 namespace orv::view {
 namespace {
+
+using test_support::cameraPointAt;
 
 // Clip position of a vertex as the vertex shader computes it: the copy ±q with eye·q ≥ 0, times
 // mvp, in f32.
@@ -53,15 +56,6 @@ OrvCamera movedCamera(double forward_steps, double yaw_dx, double pitch_dy) {
   return cam;
 }
 
-// Camera coordinates of a point seen at normalised device coordinates (x, y), `d` radians ahead.
-HomVec4 cameraPointAt(const Projection& p, double x, double y, double d) {
-  const double ux = x * p.aspect / p.focal;
-  const double uy = y / p.focal;
-  const double n = std::sqrt(ux * ux + uy * uy + 1.0);
-  const double s = std::sin(d) / n;
-  return {s * ux, s * uy, -s, std::cos(d)};
-}
-
 TEST(ViewGeometry, DiscCentresLandWhereTheRulePutsThePoint) {
   const struct {
     const char* name;
@@ -86,7 +80,7 @@ TEST(ViewGeometry, DiscCentresLandWhereTheRulePutsThePoint) {
     const std::array<std::array<double, 3>, 5> spots{
         {{0.0, 0.0, 0.3}, {0.5, -0.4, 0.8}, {-0.7, 0.6, 1.1}, {0.9, 0.9, 0.05}, {-0.2, -0.8, 1.2}}};
     for (std::size_t i = 0; i < spots.size(); ++i) {
-      const HomVec4 cp = cameraPointAt(proj, spots[i][0], spots[i][1], spots[i][2]);
+      const HomVec4 cp = cameraPointAt(spots[i][0], spots[i][1], spots[i][2], proj.aspect);
       HomVec4 q = wt.apply(cp);
       if (i % 2 == 1) q = {-q.x, -q.y, -q.z, -q.w};  // either representative
       list.positions.push_back(q);

@@ -49,6 +49,15 @@ DecodedPng readPng(const std::string& path) {
   return result;
 }
 
+std::uint32_t countFrames(const std::string& dir) {
+  std::uint32_t n = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(dir, ec)) {
+    if (entry.path().filename().string().starts_with("frame_")) ++n;
+  }
+  return n;
+}
+
 DecodedPng readFrame(const std::string& dir, std::uint32_t k) {
   char name[32];
   std::snprintf(name, sizeof name, "/frame_%05u.png", k);
@@ -96,6 +105,15 @@ ExpectedPixel project(const OrvCamera& cam, HomVec4 q, double width, double heig
   const double arc_tan = -c.z / c.w;  // straight ahead: tan of the arc from the eye
   e.in_front = -c.z > 0.0 && c.w > 0.0 && arc_tan < cam.fs_far && arc_tan > 0.03;
   return e;
+}
+
+HomVec4 cameraPointAt(double x, double y, double d, double aspect, bool behind) {
+  const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
+  const double ux = x * aspect / f;
+  const double uy = y / f;
+  const double n = std::sqrt(ux * ux + uy * uy + 1.0);
+  const double s = std::sin(d) / n;
+  return {s * ux, s * uy, behind ? s : -s, std::cos(d)};
 }
 
 }  // namespace orv::view::test_support

@@ -41,6 +41,9 @@ struct DecodedPng {
 
 DecodedPng readPng(const std::string& path);
 
+// How many frames (files frame_*) `dir` holds: none when it does not exist.
+std::uint32_t countFrames(const std::string& dir);
+
 // Frame k of those recorded in `dir` (DIR/frame_%05u.png); a file that cannot be read fails the
 // test that asked for it.
 DecodedPng readFrame(const std::string& dir, std::uint32_t k);
@@ -70,5 +73,10 @@ struct ExpectedPixel {
 };
 
 ExpectedPixel project(const OrvCamera& cam, HomVec4 q, double width, double height);
+
+// Camera coordinates of a point that the rule above puts at normalised device coordinates (x, y)
+// of a picture of the given aspect, `d` radians from the eye; `behind` mirrors it behind the eye
+// (c.z > 0), so that for d > π/2 its nearer copy is the one in front.
+HomVec4 cameraPointAt(double x, double y, double d, double aspect, bool behind = false);
 
 }  // namespace orv::view::test_support

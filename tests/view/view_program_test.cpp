@@ -2,11 +2,8 @@
 // and rendered frames checked against a CPU projection of the same scene.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <numbers>
 #include <random>
@@ -22,6 +19,8 @@ namespace orv::view {
 namespace {
 
 using test_support::Blob;
+using test_support::cameraPointAt;
+using test_support::countFrames;
 using test_support::DecodedPng;
 using test_support::ExpectedPixel;
 using test_support::findColour;
@@ -30,22 +29,11 @@ using test_support::project;
 using test_support::readFrame;
 using test_support::Scratch;
 
-namespace fs = std::filesystem;
-
 peer::Completed runView(std::vector<std::string> args, std::vector<std::string> env = {}) {
   args.insert(args.begin(), ORV_VIEW_PATH);
   peer::ChildProcess::Options options;
   options.env = std::move(env);
   return peer::runToCompletion(args, options, std::chrono::seconds(120));
-}
-
-std::size_t countFrames(const std::string& dir) {
-  std::size_t n = 0;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    if (entry.path().filename().string().starts_with("frame_")) ++n;
-  }
-  return n;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -281,17 +269,6 @@ std::string sceneText(const std::vector<HomVec4>& points) {
     text += line;
   }
   return text;
-}
-
-// Camera coordinates of a point seen at normalised device coordinates (x, y), `d` radians away
-// (d > π/2 gives a point whose nearer copy is behind the eye).
-HomVec4 cameraPointAt(double x, double y, double d, double aspect, bool behind = false) {
-  const double f = 1.0 / std::tan(std::numbers::pi / 6.0);
-  const double ux = x * aspect / f;
-  const double uy = y / f;
-  const double n = std::sqrt(ux * ux + uy * uy + 1.0);
-  const double s = std::sin(d) / n;
-  return {s * ux, s * uy, behind ? s : -s, std::cos(d)};
 }
 
 TEST(ViewProgram, DiscsLandWithinAPixelOfTheProjectionFromPosesAllOverS3) {

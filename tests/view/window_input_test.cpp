@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <GLFW/glfw3.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <string>
 
 #include "allocation_count.hpp"
+#include "picture_support.hpp"
 #include "view/frame_loop.hpp"
 #include "view/window_input.hpp"
 
@@ -224,15 +224,12 @@ TEST(WindowFrameLoop, WindowEventsDriveTheCameraWithTheMeasuredDt) {
 }
 
 TEST(WindowFrameLoop, RecordingWritesPresentedFramesInOrderWithoutAllocatingAfterTheFirst) {
-  const std::filesystem::path dir = std::filesystem::path(::testing::TempDir()) /
-                                    ("orv-view-record-" + std::to_string(::getpid()));
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  const test_support::Scratch scratch("orv-view-record");
   DefaultScene scene;
   CpuBatches device;
   CpuBatches cpu;
   BlankRenderer renderer;
-  RecordSink sink(dir.string());
+  RecordSink sink(scratch.path("."));
   FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, {}, device, cpu, renderer, sink);
   WindowEvents events(max_window_events);
   events.key(GLFW_KEY_W, 25, GLFW_PRESS, 0);
@@ -250,9 +247,8 @@ TEST(WindowFrameLoop, RecordingWritesPresentedFramesInOrderWithoutAllocatingAfte
   EXPECT_EQ(test::allocationsSoFar(), before);
   // Frames 2, 5 and 8 of the loop were skipped by the surface: six pictures, numbered 0 to 5.
   EXPECT_EQ(sink.written(), 6u);
-  EXPECT_TRUE(std::filesystem::exists(dir / "frame_00005.png"));
-  EXPECT_FALSE(std::filesystem::exists(dir / "frame_00006.png"));
-  std::filesystem::remove_all(dir);
+  EXPECT_TRUE(std::filesystem::exists(scratch.path("frame_00005.png")));
+  EXPECT_FALSE(std::filesystem::exists(scratch.path("frame_00006.png")));
 }
 
 }  // namespace

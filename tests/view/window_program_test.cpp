@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -29,6 +28,7 @@ namespace orv::view {
 namespace {
 
 using test_support::Blob;
+using test_support::countFrames;
 using test_support::DecodedPng;
 using test_support::ExpectedPixel;
 using test_support::findColour;
@@ -37,7 +37,6 @@ using test_support::project;
 using test_support::readFrame;
 using test_support::Scratch;
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -103,20 +102,10 @@ void send(const std::string& display, const std::vector<std::string>& args) {
   ASSERT_EQ(r.exit_code, 0) << "xdotool " << args.front() << ": " << r.err;
 }
 
-// The frames recorded so far.
-std::uint32_t recorded(const std::string& dir) {
-  std::uint32_t n = 0;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(dir, ec)) {
-    if (entry.path().filename().string().starts_with("frame_")) ++n;
-  }
-  return n;
-}
-
 // Waits until at least `n` frames are recorded; false when the patience ran out first.
 bool awaitFrames(const std::string& dir, std::uint32_t n) {
   const auto deadline = Clock::now() + patience;
-  while (recorded(dir) < n) {
+  while (countFrames(dir) < n) {
     if (Clock::now() > deadline) return false;
     std::this_thread::sleep_for(20ms);
   }
@@ -272,9 +261,9 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   };
   const auto act = [&](const std::vector<std::string>& args, std::uint32_t settle = 4) {
     Marks m;
-    m.before = recorded(rec);
+    m.before = countFrames(rec);
     send(x.display(), args);
-    m.after = recorded(rec);
+    m.after = countFrames(rec);
     EXPECT_TRUE(awaitFrames(rec, m.after + settle)) << args.front();
     return m;
   };
@@ -298,10 +287,10 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   // Fly: W held for 0.8 s and at least six frames. The frame's dt is the clock's, at most 0.1 s,
   // so the flight is about 0.4 rad at the lowered speed, whatever the frame rate: P stays ahead.
   Marks w_down;
-  w_down.before = recorded(rec);
+  w_down.before = countFrames(rec);
   const auto held_from = Clock::now();
   send(x.display(), {"keydown", "w"});
-  w_down.after = recorded(rec);
+  w_down.after = countFrames(rec);
   EXPECT_TRUE(awaitFrames(rec, w_down.after + 6));
   std::this_thread::sleep_until(held_from + 800ms);
   act({"keyup", "w"});
@@ -317,7 +306,7 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   send(x.display(), {"key", "Escape"});
   EXPECT_EQ(view.finish(), 0) << view.errors();
 
-  const std::uint32_t frames = recorded(rec);
+  const std::uint32_t frames = countFrames(rec);
   ASSERT_GT(frames, f1_again.after + 1);
   for (const std::uint32_t k : {0u, frames - 1}) {
     const DecodedPng image = readFrame(rec, k);
@@ -402,10 +391,10 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   ASSERT_TRUE(awaitFrames(rec, 3));
 
   send(x.display(), {"windowsize", "--sync", window, "400", "300"});
-  std::uint32_t resized = recorded(rec);
+  std::uint32_t resized = countFrames(rec);
   ASSERT_TRUE(awaitFrames(rec, resized + 4));
   send(x.display(), {"windowunmap", "--sync", window});
-  const std::uint32_t unmapped = recorded(rec);
+  const std::uint32_t unmapped = countFrames(rec);
   send(x.display(), {"windowmap", "--sync", window});
   ASSERT_TRUE(awaitFrames(rec, unmapped + 4));
   send(x.display(), {"windowfocus", "--sync", window});
@@ -424,7 +413,7 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   ASSERT_GT(p.count, 25u);
   EXPECT_NEAR(p.x, expected.x, 1.0);
   EXPECT_NEAR(p.y, expected.y, 1.0);
-  EXPECT_EQ(readFrame(rec, recorded(rec) - 1).rgba, after.rgba);
+  EXPECT_EQ(readFrame(rec, countFrames(rec) - 1).rgba, after.rgba);
 }
 
 // Without a display: one line, status 2, whether DISPLAY is unset or names no server.
@@ -448,7 +437,7 @@ TEST(WindowedView, WithoutADisplaySaysSoInOneLineAndExits2) {
     EXPECT_EQ(r.exit_code, 2) << r.err;
     EXPECT_TRUE(r.err.starts_with(c.message)) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_EQ(recorded(scratch.path("rec")), 0u);
+    EXPECT_EQ(countFrames(scratch.path("rec")), 0u);
   }
 }
 
