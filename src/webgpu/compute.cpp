@@ -60,16 +60,13 @@ struct Kernel {
   ComputePipeline pipeline;
   std::uint64_t max_elements = 0;  // per dispatch
 
-  Buffer input;  // also the output of an in-place kernel
-  std::uint64_t input_capacity = 0;
-  Buffer output;
-  std::uint64_t output_capacity = 0;
+  GrowingBuffer input;  // also the output of an in-place kernel
+  GrowingBuffer output;
   Buffer uniform;
 
-  // The bind group of the last piece, reused while the buffers and bound sizes stay the same.
+  // The bind group of the last piece, reused while the bound sizes stay the same; reset when a
+  // buffer that it binds is replaced.
   BindGroup bind_group;
-  WGPUBuffer bound_input = nullptr;
-  WGPUBuffer bound_output = nullptr;
   std::uint64_t bound_input_size = 0;
   std::uint64_t bound_output_size = 0;
 };
@@ -78,21 +75,9 @@ struct KernelsState {
   std::shared_ptr<DeviceState> device;
   ShaderModule module;
   std::array<Kernel, 4> kernels;
-  Buffer readback;
-  std::uint64_t readback_capacity = 0;
+  GrowingBuffer readback;
 
   Kernel& kernel(ComputePipelineKind kind) { return kernels.at(static_cast<std::size_t>(kind)); }
-
-  Status ensure(Buffer& buffer, std::uint64_t& capacity, std::uint64_t need, WGPUBufferUsage usage,
-                std::string_view label) {
-    if (need <= capacity && buffer) return {};
-    const std::uint64_t size = grownCapacity(capacity, need);
-    Expected<Buffer> made = device->createBuffer(label, usage, size);
-    if (!made) return made.error();
-    buffer = std::move(*made);
-    capacity = size;
-    return {};
-  }
 
   Expected<Kernel> makeKernel(const ComputePipelineDesc& desc, std::size_t max_option);
 
@@ -187,28 +172,32 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
   const WGPUBufferUsage input_usage =
       WGPUBufferUsage_Storage | WGPUBufferUsage_CopyDst |
       (k.shape.in_place ? WGPUBufferUsage_CopySrc : WGPUBufferUsage{0});
-  if (Status ok = ensure(k.input, k.input_capacity, in_bytes, input_usage, "kernel input"); !ok) {
-    return ok;
-  }
+  const auto growBound = [&](GrowingBuffer& buffer, std::string_view label, WGPUBufferUsage usage,
+                             std::uint64_t need) -> Status {
+    Expected<bool> grown = d.grow(buffer, label, usage, need);
+    if (!grown) return grown.error();
+    if (*grown) k.bind_group.reset();
+    return {};
+  };
+  if (Status ok = growBound(k.input, "kernel input", input_usage, in_bytes); !ok) return ok;
   if (!k.shape.in_place) {
-    if (Status ok = ensure(k.output, k.output_capacity, out_bytes,
-                           WGPUBufferUsage_Storage | WGPUBufferUsage_CopySrc, "kernel output");
+    if (Status ok = growBound(k.output, "kernel output",
+                              WGPUBufferUsage_Storage | WGPUBufferUsage_CopySrc, out_bytes);
         !ok) {
       return ok;
     }
   }
-  if (Status ok = ensure(readback, readback_capacity, out_bytes,
-                         WGPUBufferUsage_MapRead | WGPUBufferUsage_CopyDst, "kernel read-back");
-      !ok) {
-    return ok;
+  if (Expected<bool> grown = d.grow(readback, "kernel read-back",
+                                    WGPUBufferUsage_MapRead | WGPUBufferUsage_CopyDst, out_bytes);
+      !grown) {
+    return grown.error();
   }
 
-  WGPUBuffer output = k.shape.in_place ? k.input.get() : k.output.get();
-  if (!k.bind_group || k.bound_input != k.input.get() || k.bound_output != output ||
-      k.bound_input_size != in_bytes || k.bound_output_size != out_bytes) {
+  WGPUBuffer output = k.shape.in_place ? k.input.buffer.get() : k.output.buffer.get();
+  if (!k.bind_group || k.bound_input_size != in_bytes || k.bound_output_size != out_bytes) {
     std::array<WGPUBindGroupEntry, 3> entries{};
     entries[0].binding = 0;
-    entries[0].buffer = k.input.get();
+    entries[0].buffer = k.input.buffer.get();
     entries[0].size = in_bytes;
     entries[1].binding = 1;
     entries[1].buffer = output;
@@ -222,13 +211,11 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
     descriptor.entryCount = k.shape.in_place ? 1 : 3;
     descriptor.entries = entries.data();
     k.bind_group.reset(wgpuDeviceCreateBindGroup(d.device.get(), &descriptor));
-    k.bound_input = k.input.get();
-    k.bound_output = output;
     k.bound_input_size = in_bytes;
     k.bound_output_size = out_bytes;
   }
 
-  wgpuQueueWriteBuffer(d.queue.get(), k.input.get(), 0, in, in_bytes);
+  wgpuQueueWriteBuffer(d.queue.get(), k.input.buffer.get(), 0, in, in_bytes);
   WGPUCommandEncoderDescriptor encoder_descriptor{};
   encoder_descriptor.label = no_string;
   CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
@@ -242,11 +229,12 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
     wgpuComputePassEncoderDispatchWorkgroups(pass.get(), static_cast<std::uint32_t>(groups), 1, 1);
     wgpuComputePassEncoderEnd(pass.get());
   }
-  wgpuCommandEncoderCopyBufferToBuffer(encoder.get(), output, 0, readback.get(), 0, out_bytes);
+  wgpuCommandEncoderCopyBufferToBuffer(encoder.get(), output, 0, readback.buffer.get(), 0,
+                                       out_bytes);
   if (Status ok = d.submit(encoder); !ok) return ok;
   // The implementation reports an invalid command when it is submitted; nothing is read back then.
   if (Status ok = d.check(); !ok) return ok;
-  if (Status ok = d.readBack(readback.get(), out_bytes,
+  if (Status ok = d.readBack(readback.buffer.get(), out_bytes,
                              [&](const void* data) { std::memcpy(out, data, out_bytes); });
       !ok) {
     return ok;

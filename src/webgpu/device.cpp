@@ -327,6 +327,17 @@ Expected<Buffer> DeviceState::createBuffer(std::string_view label, WGPUBufferUsa
                               [&] { return wgpuDeviceCreateBuffer(device.get(), &descriptor); });
 }
 
+Expected<bool> DeviceState::grow(GrowingBuffer& grown, std::string_view label,
+                                 WGPUBufferUsage usage, std::uint64_t need) {
+  if (grown.buffer && need <= grown.capacity) return false;
+  const std::uint64_t size = grownCapacity(grown.capacity, need);
+  Expected<Buffer> made = createBuffer(label, usage, size);
+  if (!made) return made.error();
+  grown.buffer = std::move(*made);
+  grown.capacity = size;
+  return true;
+}
+
 Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
   MapResult& result = pending.map;
   result = MapResult{};

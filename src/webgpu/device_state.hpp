@@ -112,6 +112,13 @@ struct PendingResults {
   CompilationResult compilation;
 };
 
+// A buffer that is reused while it is large enough, and replaced by one at least twice as large
+// when it is not.
+struct GrowingBuffer {
+  Buffer buffer;
+  std::uint64_t capacity = 0;  // bytes
+};
+
 struct DeviceState {
   DeviceState() = default;
   DeviceState(const DeviceState&) = delete;
@@ -186,6 +193,11 @@ struct DeviceState {
 
   // Creates a buffer of `size` bytes (inside error scopes).
   Expected<Buffer> createBuffer(std::string_view label, WGPUBufferUsage usage, std::uint64_t size);
+
+  // Makes `grown` hold at least `need` bytes: true when a new buffer replaced the one it had (whose
+  // bind groups are then stale), false when that one was large enough.
+  Expected<bool> grow(GrowingBuffer& grown, std::string_view label, WGPUBufferUsage usage,
+                      std::uint64_t need);
 
   // Submits one finished encoder.
   Status submit(CommandEncoder& encoder);

@@ -41,8 +41,7 @@ struct RendererState {
   TextureView depth_view;
   Buffer readback;
   std::uint64_t readback_size = 0;
-  Buffer vertices;
-  std::uint64_t vertex_capacity = 0;
+  GrowingBuffer vertices;
 
   // The vertex lists of the frame being drawn, as uploaded.
   std::uint32_t triangle_vertices = 0;
@@ -278,22 +277,20 @@ Status RendererState::upload(const FrameUniforms& uniforms,
   const std::uint64_t triangle_bytes = triangle_list.size_bytes();
   const std::uint64_t line_bytes = line_list.size_bytes();
   const std::uint64_t vertex_bytes = triangle_bytes + line_bytes;
-  if (vertex_bytes > vertex_capacity || !vertices) {
-    const std::uint64_t size = grownCapacity(vertex_capacity, vertex_bytes);
-    Expected<Buffer> grown =
-        d.createBuffer("vertices", WGPUBufferUsage_Vertex | WGPUBufferUsage_CopyDst, size);
-    if (!grown) return grown.error();
-    vertices = std::move(*grown);
-    vertex_capacity = size;
+  if (Expected<bool> grown = d.grow(vertices, "vertices",
+                                    WGPUBufferUsage_Vertex | WGPUBufferUsage_CopyDst, vertex_bytes);
+      !grown) {
+    return grown.error();
   }
   wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), 0, &uniforms.mvp, sizeof(GpuPGL4));
   wgpuQueueWriteBuffer(d.queue.get(), uniform_buffer.get(), eye_offset, &uniforms.eye,
                        sizeof(GpuHomVec4));
   if (triangle_bytes > 0) {
-    wgpuQueueWriteBuffer(d.queue.get(), vertices.get(), 0, triangle_list.data(), triangle_bytes);
+    wgpuQueueWriteBuffer(d.queue.get(), vertices.buffer.get(), 0, triangle_list.data(),
+                         triangle_bytes);
   }
   if (line_bytes > 0) {
-    wgpuQueueWriteBuffer(d.queue.get(), vertices.get(), triangle_bytes, line_list.data(),
+    wgpuQueueWriteBuffer(d.queue.get(), vertices.buffer.get(), triangle_bytes, line_list.data(),
                          line_bytes);
   }
   triangle_vertices = static_cast<std::uint32_t>(triangle_list.size());
@@ -324,12 +321,13 @@ void RendererState::encodePass(WGPUCommandEncoder encoder, WGPUTextureView targe
   wgpuRenderPassEncoderSetBindGroup(pass.get(), 0, bind_group.get(), 0, nullptr);
   if (triangle_bytes > 0) {
     wgpuRenderPassEncoderSetPipeline(pass.get(), triangles.get());
-    wgpuRenderPassEncoderSetVertexBuffer(pass.get(), 0, vertices.get(), 0, triangle_bytes);
+    wgpuRenderPassEncoderSetVertexBuffer(pass.get(), 0, vertices.buffer.get(), 0, triangle_bytes);
     wgpuRenderPassEncoderDraw(pass.get(), triangle_vertices, 1, 0, 0);
   }
   if (line_bytes > 0) {
     wgpuRenderPassEncoderSetPipeline(pass.get(), lines.get());
-    wgpuRenderPassEncoderSetVertexBuffer(pass.get(), 0, vertices.get(), triangle_bytes, line_bytes);
+    wgpuRenderPassEncoderSetVertexBuffer(pass.get(), 0, vertices.buffer.get(), triangle_bytes,
+                                         line_bytes);
     wgpuRenderPassEncoderDraw(pass.get(), line_vertices, 1, 0, 0);
   }
   wgpuRenderPassEncoderEnd(pass.get());
