@@ -76,8 +76,10 @@ void FrameGeometry::build(const DrawList& list, std::span<const HomVec4> camera,
   // Camera-space offsets of one pixel at unit distance ahead (−c.z = 1).
   const double unit_x = 2.0 / projection.width * projection.aspect / projection.focal;
   const double unit_y = 2.0 / projection.height / projection.focal;
-  constexpr std::array<std::array<float, 2>, 6> corners{
-      {{-1.0f, -1.0f}, {1.0f, -1.0f}, {1.0f, 1.0f}, {-1.0f, -1.0f}, {1.0f, 1.0f}, {-1.0f, 1.0f}}};
+  // A disc's four corners in uv, and its two triangles (0, 1, 2) and (0, 2, 3).
+  constexpr std::array<std::array<float, 2>, 4> corners{
+      {{-1.0f, -1.0f}, {1.0f, -1.0f}, {1.0f, 1.0f}, {-1.0f, 1.0f}}};
+  constexpr std::array<std::size_t, 6> triangle_corners{0, 1, 2, 0, 2, 3};
 
   const std::size_t n = std::min(list.positions.size(), camera.size());
   for (std::size_t i = 0; i < n; ++i) {
@@ -90,12 +92,15 @@ void FrameGeometry::build(const DrawList& list, std::span<const HomVec4> camera,
     const double dx = disc_radius_px * unit_x * ahead;
     const double dy = disc_radius_px * unit_y * ahead;
     const GpuHomVec4 colour = colourSlot(list.colours[i]);
-    for (const auto& uv : corners) {
+    std::array<GpuHomVec4, corners.size()> world{};
+    for (std::size_t k = 0; k < corners.size(); ++k) {
       // Pixel y grows downwards and camera y upwards; uv only needs to be symmetric.
-      const HomVec4 corner{c.x + static_cast<double>(uv[0]) * dx,
-                           c.y + static_cast<double>(uv[1]) * dy, c.z, w};
-      triangles.push_back({homVec4ToGpu(camera_to_world.apply(corner)), colour, uv});
+      const HomVec4 corner{c.x + static_cast<double>(corners[k][0]) * dx,
+                           c.y + static_cast<double>(corners[k][1]) * dy, c.z, w};
+      world[k] = homVec4ToGpu(camera_to_world.apply(corner));
     }
+    for (const std::size_t k : triangle_corners)
+      triangles.push_back({world[k], colour, corners[k]});
   }
 
   if (!with_edges) return;
