@@ -115,30 +115,14 @@ Expected<Kernel> KernelsState::makeKernel(const ComputePipelineDesc& desc, std::
     add(WGPUBufferBindingType_Storage, k.shape.out_stride);
     add(WGPUBufferBindingType_Uniform, k.shape.uniform_size);
   }
-  WGPUBindGroupLayoutDescriptor layout_descriptor{};
-  layout_descriptor.label = view(k.entry_point);
-  layout_descriptor.entryCount = count;
-  layout_descriptor.entries = entries.data();
-  Expected<BindGroupLayout> layout = device->createScoped<BindGroupLayout>(
-      ErrorStep::pipeline, "the bind group layout of " + name,
-      [&] { return wgpuDeviceCreateBindGroupLayout(device->device.get(), &layout_descriptor); });
-  if (!layout) return layout.error();
-  k.layout = std::move(*layout);
-
-  const WGPUBindGroupLayout layouts[] = {k.layout.get()};
-  WGPUPipelineLayoutDescriptor pipeline_layout_descriptor{};
-  pipeline_layout_descriptor.label = view(k.entry_point);
-  pipeline_layout_descriptor.bindGroupLayoutCount = 1;
-  pipeline_layout_descriptor.bindGroupLayouts = layouts;
-  Expected<PipelineLayout> pipeline_layout = device->createScoped<PipelineLayout>(
-      ErrorStep::pipeline, "the pipeline layout of " + name, [&] {
-        return wgpuDeviceCreatePipelineLayout(device->device.get(), &pipeline_layout_descriptor);
-      });
-  if (!pipeline_layout) return pipeline_layout.error();
+  Expected<Layouts> layouts =
+      device->createLayouts(k.entry_point, std::span(entries.data(), count));
+  if (!layouts) return layouts.error();
+  k.layout = std::move(layouts->bind_group);
 
   WGPUComputePipelineDescriptor pipeline_descriptor{};
   pipeline_descriptor.label = view(k.entry_point);
-  pipeline_descriptor.layout = pipeline_layout->get();
+  pipeline_descriptor.layout = layouts->pipeline.get();
   pipeline_descriptor.compute.module = module.get();
   pipeline_descriptor.compute.entryPoint = view(k.entry_point);
   Expected<ComputePipeline> pipeline = device->createScoped<ComputePipeline>(
@@ -216,9 +200,7 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
   }
 
   wgpuQueueWriteBuffer(d.queue.get(), k.input.buffer.get(), 0, in, in_bytes);
-  WGPUCommandEncoderDescriptor encoder_descriptor{};
-  encoder_descriptor.label = no_string;
-  CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
+  CommandEncoder encoder = d.createEncoder();
   {
     WGPUComputePassDescriptor pass_descriptor{};
     pass_descriptor.label = no_string;
@@ -232,14 +214,8 @@ Status KernelsState::runPiece(Kernel& k, const std::byte* in, std::uint64_t in_b
   wgpuCommandEncoderCopyBufferToBuffer(encoder.get(), output, 0, readback.buffer.get(), 0,
                                        out_bytes);
   if (Status ok = d.submit(encoder); !ok) return ok;
-  // The implementation reports an invalid command when it is submitted; nothing is read back then.
-  if (Status ok = d.check(); !ok) return ok;
-  if (Status ok = d.readBack(readback.buffer.get(), out_bytes,
-                             [&](const void* data) { std::memcpy(out, data, out_bytes); });
-      !ok) {
-    return ok;
-  }
-  return d.check();
+  return d.readBack(readback.buffer.get(), out_bytes,
+                    [&](const void* data) { std::memcpy(out, data, out_bytes); });
 }
 
 Status KernelsState::run(Kernel& k, const std::byte* in, std::uint64_t elements, std::byte* out,

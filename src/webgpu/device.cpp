@@ -1,6 +1,7 @@
 // Device bring-up (instance, adapter, backend check, device) and the helpers of DeviceState.
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -365,6 +366,36 @@ Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
   return {};
 }
 
+Expected<Layouts> DeviceState::createLayouts(std::string_view label,
+                                             std::span<const WGPUBindGroupLayoutEntry> entries) {
+  const std::string name(label);
+  WGPUBindGroupLayoutDescriptor layout_descriptor{};
+  layout_descriptor.label = view(label);
+  layout_descriptor.entryCount = entries.size();
+  layout_descriptor.entries = entries.data();
+  Expected<BindGroupLayout> bind_group = createScoped<BindGroupLayout>(
+      ErrorStep::pipeline, "the bind group layout of " + name,
+      [&] { return wgpuDeviceCreateBindGroupLayout(device.get(), &layout_descriptor); });
+  if (!bind_group) return bind_group.error();
+
+  const WGPUBindGroupLayout layouts[] = {bind_group->get()};
+  WGPUPipelineLayoutDescriptor pipeline_descriptor{};
+  pipeline_descriptor.label = view(label);
+  pipeline_descriptor.bindGroupLayoutCount = 1;
+  pipeline_descriptor.bindGroupLayouts = layouts;
+  Expected<PipelineLayout> pipeline = createScoped<PipelineLayout>(
+      ErrorStep::pipeline, "the pipeline layout of " + name,
+      [&] { return wgpuDeviceCreatePipelineLayout(device.get(), &pipeline_descriptor); });
+  if (!pipeline) return pipeline.error();
+  return Layouts{std::move(*bind_group), std::move(*pipeline)};
+}
+
+CommandEncoder DeviceState::createEncoder() {
+  WGPUCommandEncoderDescriptor descriptor{};
+  descriptor.label = no_string;
+  return CommandEncoder{wgpuDeviceCreateCommandEncoder(device.get(), &descriptor)};
+}
+
 Status DeviceState::submit(CommandEncoder& encoder) {
   WGPUCommandBufferDescriptor descriptor{};
   descriptor.label = no_string;
@@ -372,7 +403,7 @@ Status DeviceState::submit(CommandEncoder& encoder) {
   if (!commands) return explain({ErrorStep::internal, "finishing the command encoder failed"});
   const WGPUCommandBuffer list[] = {commands.get()};
   wgpuQueueSubmit(queue.get(), 1, list);
-  return {};
+  return check();
 }
 
 }  // namespace detail

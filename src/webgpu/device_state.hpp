@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -119,6 +120,12 @@ struct GrowingBuffer {
   std::uint64_t capacity = 0;  // bytes
 };
 
+// A bind group layout and the pipeline layout made of it alone (group 0).
+struct Layouts {
+  BindGroupLayout bind_group;
+  PipelineLayout pipeline;
+};
+
 struct DeviceState {
   DeviceState() = default;
   DeviceState(const DeviceState&) = delete;
@@ -177,7 +184,8 @@ struct DeviceState {
     return popScopes(step, what);
   }
 
-  // Maps `buffer` for reading, calls `read` with the first `size` bytes, and unmaps.
+  // Maps `buffer` for reading (which waits for the work submitted before), calls `read` with the
+  // first `size` bytes, unmaps, and checks the device.
   template <class F>
   Status readBack(WGPUBuffer buffer, std::size_t size, F&& read) {
     if (Status mapped = mapRead(buffer, size); !mapped) return mapped;
@@ -188,7 +196,7 @@ struct DeviceState {
     }
     read(data);
     wgpuBufferUnmap(buffer);
-    return {};
+    return check();
   }
 
   // Creates a buffer of `size` bytes (inside error scopes).
@@ -199,7 +207,15 @@ struct DeviceState {
   Expected<bool> grow(GrowingBuffer& grown, std::string_view label, WGPUBufferUsage usage,
                       std::uint64_t need);
 
-  // Submits one finished encoder.
+  // Creates the bind group layout of `entries` and its pipeline layout, both labelled `label`.
+  Expected<Layouts> createLayouts(std::string_view label,
+                                  std::span<const WGPUBindGroupLayoutEntry> entries);
+
+  // A command encoder for one submission.
+  CommandEncoder createEncoder();
+
+  // Finishes `encoder`, submits its commands and checks the device: the implementation reports an
+  // invalid command when it is submitted, so nothing is to be read back after an error here.
   Status submit(CommandEncoder& encoder);
 
  private:

@@ -171,32 +171,16 @@ Status RendererState::makePipelines() {
   entries[1].visibility = WGPUShaderStage_Vertex;
   entries[1].buffer.type = WGPUBufferBindingType_Uniform;
   entries[1].buffer.minBindingSize = sizeof(GpuHomVec4);
-  WGPUBindGroupLayoutDescriptor layout_descriptor{};
-  layout_descriptor.label = view("frame uniforms");
-  layout_descriptor.entryCount = entries.size();
-  layout_descriptor.entries = entries.data();
-  Expected<BindGroupLayout> made_layout = d.createScoped<BindGroupLayout>(
-      ErrorStep::pipeline, "the frame uniforms' layout",
-      [&] { return wgpuDeviceCreateBindGroupLayout(d.device.get(), &layout_descriptor); });
-  if (!made_layout) return made_layout.error();
-  layout = std::move(*made_layout);
+  Expected<Layouts> layouts = d.createLayouts("frame uniforms", entries);
+  if (!layouts) return layouts.error();
+  layout = std::move(layouts->bind_group);
 
-  const WGPUBindGroupLayout layouts[] = {layout.get()};
-  WGPUPipelineLayoutDescriptor pipeline_layout_descriptor{};
-  pipeline_layout_descriptor.label = view("renderer");
-  pipeline_layout_descriptor.bindGroupLayoutCount = 1;
-  pipeline_layout_descriptor.bindGroupLayouts = layouts;
-  Expected<PipelineLayout> pipeline_layout = d.createScoped<PipelineLayout>(
-      ErrorStep::pipeline, "the renderer's pipeline layout",
-      [&] { return wgpuDeviceCreatePipelineLayout(d.device.get(), &pipeline_layout_descriptor); });
-  if (!pipeline_layout) return pipeline_layout.error();
-
-  Expected<RenderPipeline> triangle_pipeline =
-      makePipeline(pipeline_layout->get(), WGPUPrimitiveTopology_TriangleList, "triangle pipeline");
+  Expected<RenderPipeline> triangle_pipeline = makePipeline(
+      layouts->pipeline.get(), WGPUPrimitiveTopology_TriangleList, "triangle pipeline");
   if (!triangle_pipeline) return triangle_pipeline.error();
   triangles = std::move(*triangle_pipeline);
   Expected<RenderPipeline> line_pipeline =
-      makePipeline(pipeline_layout->get(), WGPUPrimitiveTopology_LineList, "line pipeline");
+      makePipeline(layouts->pipeline.get(), WGPUPrimitiveTopology_LineList, "line pipeline");
   if (!line_pipeline) return line_pipeline.error();
   lines = std::move(*line_pipeline);
 
@@ -375,15 +359,11 @@ Status RendererState::draw(const FrameUniforms& uniforms,
   }
   if (Status ok = d.check(); !ok) return ok;
   if (Status ok = upload(uniforms, triangle_list, line_list); !ok) return ok;
-  WGPUCommandEncoderDescriptor encoder_descriptor{};
-  encoder_descriptor.label = no_string;
-  CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
+  CommandEncoder encoder = d.createEncoder();
   encodePass(encoder.get(), colour_view.get());
   encodeReadback(encoder.get(), colour.get());
   if (Status ok = d.submit(encoder); !ok) return ok;
-  if (Status ok = d.check(); !ok) return ok;
-  if (Status ok = readInto(out, false); !ok) return ok;
-  return d.check();
+  return readInto(out, false);
 }
 
 Expected<FrameOutcome> RendererState::present(SurfaceState& surface, const FrameUniforms& uniforms,
@@ -429,13 +409,10 @@ Expected<FrameOutcome> RendererState::present(SurfaceState& surface, const Frame
   if (!target) return d.explain({ErrorStep::surface, "no view of the surface's texture"});
   if (Status ok = upload(uniforms, triangle_list, line_list); !ok) return ok.error();
 
-  WGPUCommandEncoderDescriptor encoder_descriptor{};
-  encoder_descriptor.label = no_string;
-  CommandEncoder encoder{wgpuDeviceCreateCommandEncoder(d.device.get(), &encoder_descriptor)};
+  CommandEncoder encoder = d.createEncoder();
   encodePass(encoder.get(), target.get());
   if (record != nullptr) encodeReadback(encoder.get(), texture.get());
   if (Status ok = d.submit(encoder); !ok) return ok.error();
-  if (Status ok = d.check(); !ok) return ok.error();
   wgpuSurfacePresent(surface.surface.get());
   if (Status ok = d.check(); !ok) return ok.error();
   if (current.status == WGPUSurfaceGetCurrentTextureStatus_SuccessSuboptimal) {
@@ -443,7 +420,6 @@ Expected<FrameOutcome> RendererState::present(SurfaceState& surface, const Frame
   }
   if (record != nullptr) {
     if (Status ok = readInto(*record, surface.bgra()); !ok) return ok.error();
-    if (Status ok = d.check(); !ok) return ok.error();
   }
   return FrameOutcome::presented;
 }
