@@ -207,12 +207,7 @@ Colour distanceColour(double d) noexcept {
   const Colour& a = t < 0.5 ? near : middle;
   const Colour& b = t < 0.5 ? middle : far;
   const double u = t < 0.5 ? t * 2.0 : t * 2.0 - 1.0;
-  Colour c{};
-  for (std::size_t i = 0; i < 3; ++i) {
-    c[i] = static_cast<float>(static_cast<double>(a[i]) +
-                              u * (static_cast<double>(b[i]) - static_cast<double>(a[i])));
-  }
-  return c;
+  return mix(a, b, u);
 }
 
 DefaultScene::DefaultScene() {

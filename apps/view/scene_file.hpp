@@ -29,6 +29,17 @@ using Colour = std::array<float, 3>;
 
 inline constexpr Colour white{1.0f, 1.0f, 1.0f};
 
+// a + t·(b − a), component by component, computed in f64 and rounded once to f32.
+constexpr Colour mix(const Colour& a, const Colour& b, double t) noexcept {
+  Colour c{};
+  for (std::size_t i = 0; i < c.size(); ++i) {
+    const double v =
+        static_cast<double>(a[i]) + t * (static_cast<double>(b[i]) - static_cast<double>(a[i]));
+    c[i] = static_cast<float>(v);
+  }
+  return c;
+}
+
 struct ScenePoint {
   HomVec4 position;  // the unit representative of the given sign
   Colour colour = white;

@@ -14,16 +14,6 @@ HomVec4 along(HomVec4 a, HomVec4 b, double t) noexcept {
           a.w + t * (b.w - a.w)};
 }
 
-Colour mix(const Colour& a, const Colour& b, double t) noexcept {
-  Colour c{};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const double v =
-        static_cast<double>(a[i]) + t * (static_cast<double>(b[i]) - static_cast<double>(a[i]));
-    c[i] = static_cast<float>(v);
-  }
-  return c;
-}
-
 GpuHomVec4 colourSlot(const Colour& c) noexcept { return {c[0], c[1], c[2], 1.0f}; }
 
 // One end of an edge piece: world point, camera coordinates, colour.
