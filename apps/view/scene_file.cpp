@@ -76,9 +76,8 @@ std::optional<HomVec4> unitRepresentative(double x, double y, double z, double w
       std::fmax(std::fmax(std::fabs(x), std::fabs(y)), std::fmax(std::fabs(z), std::fabs(w)));
   const bool finite = std::isfinite(x) && std::isfinite(y) && std::isfinite(z) && std::isfinite(w);
   if (!finite || m == 0.0) return std::nullopt;
-  const HomVec4 scaled = HomVec4::init(x / m, y / m, z / m, w / m);
-  const double n = scaled.norm();  // in [1, 2]
-  return HomVec4::init(scaled.x / n, scaled.y / n, scaled.z / n, scaled.w / n);
+  // Its norm is in [1, 2], far above NORM_FLOOR (below which normalize gives (0, 0, 0, 1)).
+  return HomVec4::init(x / m, y / m, z / m, w / m).normalize();
 }
 
 SceneParse parseScene(std::string_view text) {
