@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -69,6 +70,13 @@ constexpr std::string_view headlessOnly(Opt opt) noexcept {
   }
 }
 
+// `v` as printf's %g writes it ("10", "0.5"), for messages.
+std::string shortNumber(double v) {
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%g", v);
+  return text.data();
+}
+
 std::optional<std::uint32_t> parseSide(std::string_view s) {
   const std::optional<std::uint64_t> n = parseIndex(s, max_image_side);
   if (!n || *n == 0) return std::nullopt;
@@ -113,7 +121,8 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
     case Opt::dt: {
       const std::optional<double> d = parseNumber(value);
       if (!d || !(*d >= 0.0 && *d <= max_dt)) {
-        return quotedText(value) + " is not a number of seconds in [0, 10]";
+        return quotedText(value) + " is not a number of seconds in [0, " + shortNumber(max_dt) +
+               "]";
       }
       o.dt = *d;
       return std::nullopt;
@@ -157,7 +166,8 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
         break;
       }
     }
-    const std::string shown = quotedText(name).substr(1, quotedText(name).size() - 2);
+    const std::string quoted = quotedText(name);
+    const std::string shown = quoted.substr(1, quoted.size() - 2);  // without the quotes
     if (def == nullptr) return fail(shown + ": unknown option");
     if (seen[index]) return fail(shown + ": given twice");
     seen[index] = true;

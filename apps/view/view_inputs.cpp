@@ -8,6 +8,18 @@ std::string located(const std::string& path, const TextError& e) {
   return path + ":" + std::to_string(e.line) + ": " + e.problem;
 }
 
+// Reads the file at `path` and parses its text with `parse` into `parsed`; the problem, as
+// orv-view reports it ("FILE: problem" or "FILE:LINE: problem"), when the file cannot be read or
+// its text is refused.
+template <class Parsed, class Parse>
+std::optional<std::string> readParsed(const std::string& path, Parse parse, Parsed& parsed) {
+  const FileText file = readTextFile(path);
+  if (file.problem) return path + ": " + *file.problem;
+  parsed = parse(file.text);
+  if (parsed.error) return located(path, *parsed.error);
+  return std::nullopt;
+}
+
 }  // namespace
 
 InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& config) {
@@ -22,31 +34,15 @@ InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& c
   if (in.options.help || in.options.adapter) return result;
 
   if (in.options.scene_path) {
-    const std::string& path = *in.options.scene_path;
-    const FileText file = readTextFile(path);
-    if (file.problem) {
-      result.error = path + ": " + *file.problem;
-      return result;
-    }
-    SceneParse scene = parseScene(file.text);
-    if (scene.error) {
-      result.error = located(path, *scene.error);
-      return result;
-    }
+    SceneParse scene;
+    result.error = readParsed(*in.options.scene_path, parseScene, scene);
+    if (result.error) return result;
     in.scene = std::move(scene.scene);
   }
   if (in.options.input_path) {
-    const std::string& path = *in.options.input_path;
-    const FileText file = readTextFile(path);
-    if (file.problem) {
-      result.error = path + ": " + *file.problem;
-      return result;
-    }
-    ScriptParse script = parseInputScript(file.text);
-    if (script.error) {
-      result.error = located(path, *script.error);
-      return result;
-    }
+    ScriptParse script;
+    result.error = readParsed(*in.options.input_path, parseInputScript, script);
+    if (result.error) return result;
     in.script = std::move(script.events);
   }
   if (in.options.headless) {

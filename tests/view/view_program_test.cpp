@@ -106,7 +106,7 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
        {"--headless", "--frames", "1", "--out", "OUT", "--dt", "-0.1"},
        "",
        "",
-       "--dt: '-0.1'"},
+       "--dt: '-0.1' is not a number of seconds in [0, 10]"},
       {"NaN dt",
        {"--headless", "--frames", "1", "--out", "OUT", "--dt", "nan"},
        "",
