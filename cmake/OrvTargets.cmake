@@ -23,12 +23,18 @@ if(ORV_WERROR)
   target_compile_options(orv_warnings INTERFACE -Werror)
 endif()
 
-# orv_add_library(<name> <alias> SOURCES ... HEADERS ... [GENERATED_HEADERS ...] [DEPS ...])
+# orv_add_library(<name> <alias> [SHARED] SOURCES ... HEADERS ... [GENERATED_HEADERS ...]
+#                 [DEPS ...])
 # A module library: public headers under include/ (HEADERS, relative to include/) or generated
 # under <build>/generated/include/ (GENERATED_HEADERS, full paths), sources beside it under src/.
+# SHARED makes a shared library; otherwise BUILD_SHARED_LIBS decides (static by default).
 function(orv_add_library name alias)
-  cmake_parse_arguments(ARG "" "" "SOURCES;HEADERS;GENERATED_HEADERS;DEPS" ${ARGN})
-  add_library(${name} ${ARG_SOURCES})
+  cmake_parse_arguments(ARG "SHARED" "" "SOURCES;HEADERS;GENERATED_HEADERS;DEPS" ${ARGN})
+  if(ARG_SHARED)
+    add_library(${name} SHARED ${ARG_SOURCES})
+  else()
+    add_library(${name} ${ARG_SOURCES})
+  endif()
   add_library(orv::${alias} ALIAS ${name})
   set_target_properties(${name} PROPERTIES EXPORT_NAME ${alias} POSITION_INDEPENDENT_CODE ON)
   list(TRANSFORM ARG_HEADERS PREPEND ${PROJECT_SOURCE_DIR}/include/)
