@@ -3,9 +3,11 @@
 # scripts/install-deps installs it under deps/webgpu-runtime/node_modules with `npm ci`; another
 # copy can be named with WebGPURuntime_ROOT (a directory holding the library).
 #
-# Result: WebGPURuntime_FOUND, WebGPURuntime_LIBRARY (the file) and WebGPURuntime_LIBRARY_DIR.
-# The library has no SONAME: link it by name from its directory (-L dir -lwebgpu_wrapper) with an
-# rpath, so that programs record "libwebgpu_wrapper.so" rather than the build machine's path.
+# Result: WebGPURuntime_FOUND, WebGPURuntime_LIBRARY (the file), and the imported target
+# WebGPURuntime::WebGPURuntime (global, so that every directory can link it). The library has no
+# SONAME: the target says so (IMPORTED_NO_SONAME), so that it is linked by name from its directory
+# (-L dir -lwebgpu_wrapper) with the directory in the build runpath, and programs record
+# "libwebgpu_wrapper.so" rather than the build machine's path.
 find_library(WebGPURuntime_LIBRARY
   NAMES webgpu_wrapper
   HINTS ${WebGPURuntime_ROOT}
@@ -14,7 +16,10 @@ find_library(WebGPURuntime_LIBRARY
 
 include(FindPackageHandleStandardArgs)
 find_package_handle_standard_args(WebGPURuntime REQUIRED_VARS WebGPURuntime_LIBRARY)
-if(WebGPURuntime_FOUND)
-  get_filename_component(WebGPURuntime_LIBRARY_DIR ${WebGPURuntime_LIBRARY} DIRECTORY)
+if(WebGPURuntime_FOUND AND NOT TARGET WebGPURuntime::WebGPURuntime)
+  add_library(WebGPURuntime::WebGPURuntime SHARED IMPORTED GLOBAL)
+  set_target_properties(WebGPURuntime::WebGPURuntime PROPERTIES
+    IMPORTED_LOCATION ${WebGPURuntime_LIBRARY}
+    IMPORTED_NO_SONAME TRUE)
 endif()
 mark_as_advanced(WebGPURuntime_LIBRARY)
