@@ -1,7 +1,6 @@
 #include "view/frame_loop.hpp"
 
 #include <cstdio>
-#include <cstring>
 
 namespace orv::view {
 

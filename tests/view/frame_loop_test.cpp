@@ -2,10 +2,8 @@
 // per-frame work and the absence of heap allocation after the first frame.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
+#include <cmath>
 #include <filesystem>
-#include <new>
 #include <string>
 
 #include "allocation_count.hpp"

@@ -4,7 +4,7 @@
 
 #include <chrono>
 #include <cmath>
-#include <fstream>
+#include <memory_resource>
 #include <numbers>
 #include <random>
 #include <string>

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <memory_resource>
 #include <string>
 
 #include "allocation_count.hpp"
