@@ -324,6 +324,9 @@ class Renderer {
   Renderer& operator=(const Renderer&) = delete;
   ~Renderer();
 
+  // The size of the frames drawn. Offscreen: the size the renderer was made with. For a surface:
+  // the size of the last frame presented (0 × 0 before the first), which is the size the surface
+  // was configured for then.
   std::uint32_t width() const noexcept;
   std::uint32_t height() const noexcept;
 
@@ -394,13 +397,6 @@ class Surface {
   // Configures the surface (again) as `options` say. Each side must lie in 1 to the device's
   // largest texture side; a readable surface needs an adapter that can copy from its textures.
   Status configure(const SurfaceOptions& options);
-
-  bool configured() const noexcept;
-  const SurfaceOptions& options() const noexcept;              // as last configured
-  PresentMode presentMode() const noexcept;                    // as last configured
-  std::span<const PresentMode> presentModes() const noexcept;  // those offered
-  std::string_view formatName() const noexcept;                // e.g. "BGRA8Unorm"
-  bool canBeRead() const noexcept;  // whether the adapter can copy from its textures
 
  private:
   explicit Surface(std::unique_ptr<detail::SurfaceState> state) noexcept;

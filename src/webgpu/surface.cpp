@@ -45,16 +45,12 @@ WGPUPresentMode toWgpu(PresentMode mode) noexcept {
 
 // The formats a surface may use, in order of preference: the first two store the renderer's
 // colours as they are, like the offscreen RGBA8Unorm target.
-struct FormatChoice {
-  WGPUTextureFormat format;
-  std::string_view name;
+constexpr std::array<WGPUTextureFormat, 4> preferred_formats{
+    WGPUTextureFormat_BGRA8Unorm,
+    WGPUTextureFormat_RGBA8Unorm,
+    WGPUTextureFormat_BGRA8UnormSrgb,
+    WGPUTextureFormat_RGBA8UnormSrgb,
 };
-constexpr std::array<FormatChoice, 4> preferred_formats{{
-    {WGPUTextureFormat_BGRA8Unorm, "BGRA8Unorm"},
-    {WGPUTextureFormat_RGBA8Unorm, "RGBA8Unorm"},
-    {WGPUTextureFormat_BGRA8UnormSrgb, "BGRA8UnormSrgb"},
-    {WGPUTextureFormat_RGBA8UnormSrgb, "RGBA8UnormSrgb"},
-}};
 
 // The capabilities' arrays belong to the library until they are freed.
 struct Capabilities {
@@ -112,7 +108,6 @@ Status SurfaceState::configure(const SurfaceOptions& o) {
   }
   configured = true;
   options = o;
-  mode = chosen;
   return d.check();
 }
 
@@ -126,14 +121,6 @@ Surface& Surface::operator=(Surface&&) noexcept = default;
 Surface::~Surface() = default;
 
 Status Surface::configure(const SurfaceOptions& options) { return state_->configure(options); }
-bool Surface::configured() const noexcept { return state_->configured; }
-const SurfaceOptions& Surface::options() const noexcept { return state_->options; }
-PresentMode Surface::presentMode() const noexcept { return state_->mode; }
-std::span<const PresentMode> Surface::presentModes() const noexcept { return state_->modes; }
-std::string_view Surface::formatName() const noexcept { return state_->format_name; }
-bool Surface::canBeRead() const noexcept {
-  return (state_->usages & WGPUTextureUsage_CopySrc) != 0;
-}
 
 Expected<Surface> Surface::create(Device& device, const XlibWindow& window) {
   using namespace detail;
@@ -166,21 +153,20 @@ Expected<Surface> Surface::create(Device& device, const XlibWindow& window) {
     return Error{ErrorStep::surface,
                  "the adapter \"" + d.adapter_info.name + "\" cannot present to the X11 window"};
   }
-  for (const FormatChoice& choice : preferred_formats) {
-    const std::span<const WGPUTextureFormat> offered(caps.c.formats, caps.c.formatCount);
-    if (std::find(offered.begin(), offered.end(), choice.format) != offered.end()) {
-      state->format = choice.format;
-      state->format_name = choice.name;
+  const std::span<const WGPUTextureFormat> offered(caps.c.formats, caps.c.formatCount);
+  for (const WGPUTextureFormat format : preferred_formats) {
+    if (std::find(offered.begin(), offered.end(), format) != offered.end()) {
+      state->format = format;
       break;
     }
   }
   if (state->format == WGPUTextureFormat_Undefined) {
-    std::string offered;
-    for (std::size_t i = 0; i < caps.c.formatCount; ++i)
-      offered += (i == 0 ? "" : ", ") + std::to_string(static_cast<int>(caps.c.formats[i]));
+    std::string names;
+    for (const WGPUTextureFormat format : offered)
+      names += (names.empty() ? "" : ", ") + std::to_string(static_cast<int>(format));
     return Error{ErrorStep::surface,
                  "the surface offers no 8-bit RGBA or BGRA format (formats offered: " +
-                     (offered.empty() ? std::string("none") : offered) + ")"};
+                     (names.empty() ? std::string("none") : names) + ")"};
   }
   state->usages = caps.c.usages;
   for (std::size_t i = 0; i < caps.c.presentModeCount; ++i) {

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "device_state.hpp"
@@ -25,13 +24,11 @@ struct SurfaceState {
 
   // What the adapter offers for this surface, read once.
   WGPUTextureFormat format = WGPUTextureFormat_Undefined;
-  std::string_view format_name;
   WGPUTextureUsage usages = 0;
   std::vector<PresentMode> modes;
 
   bool configured = false;
-  SurfaceOptions options;
-  PresentMode mode = PresentMode::fifo;
+  SurfaceOptions options;  // as last configured
 
   // Whether the format stores blue first (BGRA), so that a frame read back must be swizzled.
   bool bgra() const noexcept {

@@ -105,6 +105,8 @@ class RenderTest : public DeviceTest {
 
 TEST_F(RenderTest, AnEmptyFrameIsOpaqueBlackAndTightlyPacked) {
   Renderer renderer = make(37, 23);
+  EXPECT_EQ(renderer.width(), 37u);
+  EXPECT_EQ(renderer.height(), 23u);
   const Image image = draw(renderer, {});
   EXPECT_EQ(image.width, 37u);
   EXPECT_EQ(image.height, 23u);
