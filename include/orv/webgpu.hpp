@@ -300,8 +300,9 @@ class Surface;
 // What became of a frame drawn to a surface.
 enum class FrameOutcome : std::uint8_t {
   presented,
-  // The surface's texture was outdated, lost or not ready in time (a window being resized or
-  // minimised): nothing was drawn, and the surface was configured again at its size.
+  // The surface gave no texture: it was outdated or lost (a window being resized or minimised),
+  // and the surface was configured again at its size, or it was not ready in time. Nothing was
+  // drawn.
   skipped,
 };
 
@@ -337,9 +338,11 @@ class Renderer {
 
   // For a surface: draws one frame into the surface's current texture and presents it. With
   // `record` (the surface configured `readable`), the presented picture is also read back into
-  // it as RGBA8, whatever the surface's channel order. A texture the surface cannot give
-  // (outdated, lost, timed out) skips the frame and configures the surface again; any other
-  // failure is an error.
+  // it as RGBA8, whatever the surface's channel order. A texture the surface cannot give skips
+  // the frame: an outdated or lost one after configuring the surface again at its size, one that
+  // timed out as it is. A suboptimal texture (the window was resized) is drawn and presented;
+  // configuring the surface for the window's new size is the caller's. Any other failure is an
+  // error.
   Expected<FrameOutcome> present(Surface& surface, const FrameUniforms& uniforms,
                                  std::span<const RenderVertex> triangles,
                                  std::span<const RenderVertex> lines, Image* record = nullptr);

@@ -387,10 +387,15 @@ Expected<FrameOutcome> RendererState::present(SurfaceState& surface, const Frame
   wgpuSurfaceGetCurrentTexture(surface.surface.get(), &current);
   const Texture texture{current.texture};
   switch (current.status) {
+    // A suboptimal texture (the window's size changed) is still drawn and presented; configuring
+    // the surface for the new size is the caller's, who knows it.
     case WGPUSurfaceGetCurrentTextureStatus_SuccessOptimal:
     case WGPUSurfaceGetCurrentTextureStatus_SuccessSuboptimal:
       break;
+    // No texture in time: the next frame may get one.
     case WGPUSurfaceGetCurrentTextureStatus_Timeout:
+      return FrameOutcome::skipped;
+    // The swap chain no longer fits the window: it is made again at the configured size.
     case WGPUSurfaceGetCurrentTextureStatus_Outdated:
     case WGPUSurfaceGetCurrentTextureStatus_Lost:
       if (Status ok = surface.configure(surface.options); !ok) return ok.error();
@@ -415,9 +420,6 @@ Expected<FrameOutcome> RendererState::present(SurfaceState& surface, const Frame
   if (Status ok = d.submit(encoder); !ok) return ok.error();
   wgpuSurfacePresent(surface.surface.get());
   if (Status ok = d.check(); !ok) return ok.error();
-  if (current.status == WGPUSurfaceGetCurrentTextureStatus_SuccessSuboptimal) {
-    if (Status ok = surface.configure(surface.options); !ok) return ok.error();
-  }
   if (record != nullptr) {
     if (Status ok = readInto(*record, surface.bgra()); !ok) return ok.error();
   }
