@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "device_state.hpp"
@@ -29,7 +31,10 @@ std::string_view toString(PresentMode mode) noexcept {
 namespace detail {
 namespace {
 
-WGPUPresentMode toWgpu(PresentMode mode) noexcept {
+constexpr std::array all_present_modes{PresentMode::fifo, PresentMode::fifo_relaxed,
+                                       PresentMode::immediate, PresentMode::mailbox};
+
+constexpr WGPUPresentMode toWgpu(PresentMode mode) noexcept {
   switch (mode) {
     case PresentMode::fifo:
       return WGPUPresentMode_Fifo;
@@ -169,22 +174,11 @@ Expected<Surface> Surface::create(Device& device, const XlibWindow& window) {
                      (names.empty() ? std::string("none") : names) + ")"};
   }
   state->usages = caps.c.usages;
-  for (std::size_t i = 0; i < caps.c.presentModeCount; ++i) {
-    switch (caps.c.presentModes[i]) {
-      case WGPUPresentMode_Fifo:
-        state->modes.push_back(PresentMode::fifo);
-        break;
-      case WGPUPresentMode_FifoRelaxed:
-        state->modes.push_back(PresentMode::fifo_relaxed);
-        break;
-      case WGPUPresentMode_Immediate:
-        state->modes.push_back(PresentMode::immediate);
-        break;
-      case WGPUPresentMode_Mailbox:
-        state->modes.push_back(PresentMode::mailbox);
-        break;
-      default:
-        break;
+  // The offered modes that have a name of ours, in the order offered.
+  for (const WGPUPresentMode offered_mode :
+       std::span<const WGPUPresentMode>(caps.c.presentModes, caps.c.presentModeCount)) {
+    for (const PresentMode mode : all_present_modes) {
+      if (toWgpu(mode) == offered_mode) state->modes.push_back(mode);
     }
   }
   return Surface(std::move(state));
