@@ -49,18 +49,16 @@ double acosError(double theta) {
                                           std::span<const float> got) {
   std::vector<double> expected(points.size());
   cpuFSDistanceBatch(points, reference, expected);
-  const double reference_norm = std::sqrt(reference.x * reference.x + reference.y * reference.y +
-                                          reference.z * reference.z + reference.w * reference.w);
+  const double reference_norm = reference.norm();
   std::size_t bad = 0;
   std::ostringstream first;
   for (std::size_t i = 0; i < points.size(); ++i) {
-    const HomVec4& p = points[i];
-    const double norm = std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z + p.w * p.w);
+    const double norm = points[i].norm();
     const auto g = static_cast<double>(got[i]);
     bool ok = false;
     double lo = 0.0;
     double hi = 0.0;
-    if (norm < 1e-15 || reference_norm < 1e-15) {
+    if (norm < NORM_FLOOR || reference_norm < NORM_FLOOR) {
       ok = g == 0.0;  // below the zero threshold in f64 and, far from it, in f32: exactly 0
     } else {
       const double c = std::cos(expected[i]);
@@ -147,18 +145,18 @@ std::vector<GpuGeodesicState> randomStates(std::size_t n, std::uint64_t seed) {
   if (n > 0) out.push_back({0, 0, 0, 1, 0, 0, -2, 0});
   if (n > 1) out.push_back({1, 0, 0, 0, 0, 0, 0, 0});
   while (out.size() < n) {
-    std::array<double, 4> q{coordinate(gen), coordinate(gen), coordinate(gen), coordinate(gen)};
-    std::array<double, 4> v{coordinate(gen), coordinate(gen), coordinate(gen), coordinate(gen)};
-    const double qn = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
-    for (double& x : q)
-      x /= qn;
-    const double d = v[0] * q[0] + v[1] * q[1] + v[2] * q[2] + v[3] * q[3];
-    for (std::size_t i = 0; i < 4; ++i)
-      v[i] -= d * q[i];
-    const double vn = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2] + v[3] * v[3]);
-    const double s = speed(gen) / vn;
-    out.push_back(
-        {f(q[0]), f(q[1]), f(q[2]), f(q[3]), f(v[0] * s), f(v[1] * s), f(v[2] * s), f(v[3] * s)});
+    // Braced lists draw the coordinates in order.
+    const std::array<double, 4> a{coordinate(gen), coordinate(gen), coordinate(gen),
+                                  coordinate(gen)};
+    const std::array<double, 4> b{coordinate(gen), coordinate(gen), coordinate(gen),
+                                  coordinate(gen)};
+    const HomVec4 p = HomVec4::init(a[0], a[1], a[2], a[3]);
+    const double pn = p.norm();
+    const HomVec4 q = HomVec4::init(p.x / pn, p.y / pn, p.z / pn, p.w / pn);
+    const double d = HomVec4::dot(HomVec4::init(b[0], b[1], b[2], b[3]), q);
+    const HomVec4 v = HomVec4::init(b[0] - d * q.x, b[1] - d * q.y, b[2] - d * q.z, b[3] - d * q.w);
+    const double s = speed(gen) / v.norm();
+    out.push_back({f(q.x), f(q.y), f(q.z), f(q.w), f(v.x * s), f(v.y * s), f(v.z * s), f(v.w * s)});
   }
   return out;
 }
@@ -175,7 +173,7 @@ std::vector<GpuGeodesicState> randomStates(std::size_t n, std::uint64_t seed) {
     const State y = widenState(states[i]);
     const State e = rk4(y, h);
     const State g = widenState(got[i]);
-    const double speed = std::sqrt(y[4] * y[4] + y[5] * y[5] + y[6] * y[6] + y[7] * y[7]);
+    const double speed = HomVec4::init(y[4], y[5], y[6], y[7]).norm();
     const double magnitude = h * (1 + speed * speed) * (1 + speed);
     for (std::size_t c = 0; c < 8; ++c) {
       const double tol = 16 * u * (std::abs(y[c]) + std::abs(e[c] - y[c]) + magnitude);
@@ -261,8 +259,6 @@ std::vector<float> newtonMatrices(std::size_t n, std::uint64_t seed) {
   return ::testing::AssertionFailure() << bad << " values disagree; first " << first.str();
 }
 
-GpuPGL4 toGpu(const PGL4& m) { return pgl4ToGpu(m); }
-
 PGL4 widenMatrix(const GpuPGL4& m) {
   PGL4 out;
   for (std::size_t i = 0; i < 16; ++i)
@@ -277,7 +273,7 @@ GpuPGL4 randomTransform(std::uint64_t seed) {
   PGL4 m;
   for (double& x : m.data)
     x = element(gen);
-  return toGpu(m);
+  return pgl4ToGpu(m);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -320,7 +316,7 @@ TEST_P(KernelLengths, PglActionAgreesWithTheCpuBatch) {
   Expected<ComputeKernels> kernels = ComputeKernels::create(dev());
   ASSERT_TRUE(kernels) << kernels.error().describe();
   const Points points = randomPoints(n, 23 + n);
-  for (const GpuPGL4& m : {toGpu(pglTranslate(1, -2, 0.5)), randomTransform(5 + n)}) {
+  for (const GpuPGL4& m : {pgl4ToGpu(pglTranslate(1, -2, 0.5)), randomTransform(5 + n)}) {
     std::vector<GpuHomVec4> out(n + 2, GpuHomVec4{kSentinel, kSentinel, kSentinel, kSentinel});
     const Status ran = kernels->pglActionBatch(m, points.gpu, out);
     ASSERT_TRUE(ran) << ran.error().describe();

@@ -214,21 +214,6 @@ struct VertexCase {
   std::array<double, 11> expected;
 };
 
-// Cartesian coordinates of p through the chart pickBestCard picks for it.
-std::array<double, 3> throughBestChart(HomVec4 p) {
-  switch (p.pickBestCard()) {
-    case AffineCard::UW:
-      return {p.x / p.w, p.y / p.w, p.z / p.w};
-    case AffineCard::UX:
-      return {p.y / p.x, p.z / p.x, p.w / p.x};
-    case AffineCard::UY:
-      return {p.x / p.y, p.z / p.y, p.w / p.y};
-    case AffineCard::UZ:
-      break;
-  }
-  return {p.x / p.z, p.y / p.z, p.w / p.z};
-}
-
 // The positions in a homogeneous vector of the chart coordinate and of the three others, which
 // keep their order x, y, z, w.
 struct ChartIndices {
@@ -250,19 +235,22 @@ ChartIndices chartIndices(AffineCard card) {
   return {2, {0, 1, 3}};
 }
 
+// Cartesian coordinates of p through the chart pickBestCard picks for it.
+std::array<double, 3> throughBestChart(HomVec4 p) {
+  const std::array<double, 4> h{p.x, p.y, p.z, p.w};
+  const ChartIndices at = chartIndices(p.pickBestCard());
+  return {h[at.others[0]] / h[at.chart], h[at.others[1]] / h[at.chart],
+          h[at.others[2]] / h[at.chart]};
+}
+
 // The homogeneous vector s·(…) whose chart-`card` coordinates are c.
 HomVec4 inChart(AffineCard card, std::array<double, 3> c, double s) {
-  switch (card) {
-    case AffineCard::UW:
-      return HomVec4::init(s * c[0], s * c[1], s * c[2], s);
-    case AffineCard::UX:
-      return HomVec4::init(s, s * c[0], s * c[1], s * c[2]);
-    case AffineCard::UY:
-      return HomVec4::init(s * c[0], s, s * c[1], s * c[2]);
-    case AffineCard::UZ:
-      break;
-  }
-  return HomVec4::init(s * c[0], s * c[1], s, s * c[2]);
+  const ChartIndices at = chartIndices(card);
+  std::array<double, 4> h{};
+  h[at.chart] = s;
+  for (std::size_t k = 0; k < 3; ++k)
+    h[at.others[k]] = s * c[k];
+  return HomVec4::init(h[0], h[1], h[2], h[3]);
 }
 
 // Every non-zero coordinate is a normal f32 with room to spare: WGSL lets a device flush
