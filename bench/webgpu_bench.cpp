@@ -177,14 +177,21 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("DeviceDispatch", DeviceDispatch)
       ->UseRealTime()
       ->Unit(benchmark::kMicrosecond);
-  for (const char* where : {"Device", "CPU"}) {
-    const bool on_device = std::string(where) == "Device";
-    auto* pgl = benchmark::RegisterBenchmark((std::string("PGLAction/") + where).c_str(),
-                                             on_device ? PGLActionDevice : PGLActionCPU);
-    auto* fs = benchmark::RegisterBenchmark((std::string("FSDistance/") + where).c_str(),
-                                            on_device ? FSDistanceDevice : FSDistanceCPU);
-    for (auto* b : {pgl, fs})
-      b->RangeMultiplier(10)->Range(1000, 1000000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+  const struct {
+    const char* name;
+    void (*function)(benchmark::State&);
+  } batches[] = {
+      {"PGLAction/Device", PGLActionDevice},
+      {"FSDistance/Device", FSDistanceDevice},
+      {"PGLAction/CPU", PGLActionCPU},
+      {"FSDistance/CPU", FSDistanceCPU},
+  };
+  for (const auto& batch : batches) {
+    benchmark::RegisterBenchmark(batch.name, batch.function)
+        ->RangeMultiplier(10)
+        ->Range(1000, 1000000)
+        ->UseRealTime()
+        ->Unit(benchmark::kMicrosecond);
   }
   benchmark::RegisterBenchmark("RenderFrame", RenderFrame)
       ->Arg(256)
