@@ -390,7 +390,7 @@ Expected<Layouts> DeviceState::createLayouts(std::string_view label,
   return Layouts{std::move(*bind_group), std::move(*pipeline)};
 }
 
-CommandEncoder DeviceState::createEncoder() {
+CommandEncoder DeviceState::createEncoder() const {
   WGPUCommandEncoderDescriptor descriptor{};
   descriptor.label = no_string;
   return CommandEncoder{wgpuDeviceCreateCommandEncoder(device.get(), &descriptor)};

@@ -212,7 +212,7 @@ struct DeviceState {
                                   std::span<const WGPUBindGroupLayoutEntry> entries);
 
   // A command encoder for one submission.
-  CommandEncoder createEncoder();
+  CommandEncoder createEncoder() const;
 
   // Finishes `encoder`, submits its commands and checks the device: the implementation reports an
   // invalid command when it is submitted, so nothing is to be read back after an error here.
