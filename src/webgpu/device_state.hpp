@@ -2,7 +2,7 @@
 // handles for WebGPU objects, the device's state (instance, adapter, device, queue, the errors the
 // implementation reports through callbacks) and the helpers every operation uses: waiting on a
 // future with the timeout, compiling a shader module with its messages, creating objects inside
-// error scopes, and reading a buffer back.
+// error scopes (buffers that grow, layouts), submitting commands and reading a buffer back.
 #pragma once
 
 #include <chrono>
