@@ -18,18 +18,20 @@ function(orv_device_test_environment out)
       PARENT_SCOPE)
 endfunction()
 
-# orv_device_tests_environment(<target> [ICD <file>])
-# Gives the tests that gtest_discover_tests(<target>) finds the environment above; call it after
-# gtest_discover_tests, whose TEST_LIST must be the default, <target>_TESTS. The environment cannot
-# go through gtest_discover_tests' PROPERTIES: it hands each element of a list to
-# set_tests_properties as an argument of its own, so that only the first variable would be set. A
-# file that CTest reads after the discovered tests sets it instead.
-function(orv_device_tests_environment target)
-  orv_device_test_environment(environment ${ARGN})
+# orv_device_test_properties(<target> [ICD <file>] [LABELS <label>...])
+# Gives the tests that gtest_discover_tests(<target>) finds the environment above, and the labels;
+# call it after gtest_discover_tests, whose TEST_LIST must be the default, <target>_TESTS. Neither
+# can go through gtest_discover_tests' PROPERTIES: it hands each element of a list to
+# set_tests_properties as an argument of its own, so that only the first variable or label would
+# be set. A file that CTest reads after the discovered tests sets them instead.
+function(orv_device_test_properties target)
+  cmake_parse_arguments(ARG "" "ICD" "LABELS" ${ARGN})
+  orv_device_test_environment(environment ICD "${ARG_ICD}")
   set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}_environment.cmake)
   file(WRITE ${script}
        "if(${target}_TESTS)\n"
-       "  set_tests_properties(\${${target}_TESTS} PROPERTIES ENVIRONMENT [==[${environment}]==])\n"
+       "  set_tests_properties(\${${target}_TESTS} PROPERTIES ENVIRONMENT [==[${environment}]==]\n"
+       "                       LABELS [==[${ARG_LABELS}]==])\n"
        "endif()\n")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
