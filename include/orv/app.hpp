@@ -43,12 +43,17 @@ struct OrvCamera {
   }
 
   // One frame: moves `dt`·`speed` radians along the great circle in the direction of
-  // `input.cameraMoveDir()` expressed in the frame, turns by
-  // `input.cameraOrbitDelta()`·`orbit_sens` (yaw = −dx·sens rotates forward towards −right, pitch =
-  // dy·sens rotates forward towards up), re-orthonormalises, then adds 0.5·`input.mouse.scroll_y`
-  // to `speed` with a floor of 0.1 (a NaN sum gives 0.1). Moves and turns whose size is at most
-  // LENGTH_FLOOR are skipped. Reads `input` without consuming its deltas: the owner clears them
-  // after the update.
+  // `input.cameraMoveDir()` expressed in the frame (lateral along `frameRight()`, vertical along
+  // `up`, forward along `forward`), carrying `forward` and `up` along by parallel transport; then
+  // turns by `input.cameraOrbitDelta()`·`orbit_sens` (yaw = −dx·sens rotates forward towards
+  // −frameRight(), pitch = dy·sens rotates forward towards up), re-orthonormalises, and adds
+  // 0.5·`input.mouse.scroll_y` to `speed` with a floor of 0.1 (a NaN sum gives 0.1). Moves and
+  // turns whose size is at most LENGTH_FLOOR are skipped. Reads `input` without consuming its
+  // deltas: the owner clears them after the update.
+  //
+  // Strafing and turning use the frame's true fourth vector, not the `right` field, whose w = 0
+  // makes it flip sign once pos.w < 0: so D and a rightward drag act the same way wherever the
+  // camera is. For the default frame the two agree.
   void update(const InputState& input, double dt) noexcept;
 
   // Projects the frame back onto S³ and its tangent space: normalises `pos`; removes from
@@ -72,6 +77,11 @@ struct OrvCamera {
     return m;
   }
 
+  // r: the unit vector orthogonal in four dimensions to pos, forward and up with
+  // det[r; up; −forward; pos] = +1 (their generalised cross product). It is the first row of
+  // `worldToCamera`, the direction that the picture shows to the right.
+  std::array<double, 4> frameRight() const noexcept;
+
   // The world-to-camera map W, whose rows are r, up, −forward and pos: camera coordinates are
   // c = W·q, the eye at the origin looking down −z, and for a unit q, c.w = pos·q is the cosine of
   // the arc from the camera. r is the unit vector orthogonal in four dimensions to pos, forward and
@@ -88,6 +98,81 @@ struct OrvCamera {
   // coordinates, f = 1/tan(CAMERA_FOV_Y/2).
   GpuPGL4 mvpGpu(double aspect) const noexcept;
 };
+
+// ---------------------------------------------------------------------------------------------
+// The picture: what light shows a camera in elliptic space, in f64 on the CPU (the renderer's
+// shaders compute the same in f32).
+//
+// Every line of sight is a great circle of length π that comes back to the eye, so a point q with
+// camera coordinates c = W·q (W = worldToCamera) is met once along the ray towards c.xyz when
+// c.z < 0 and once along the ray towards −c.xyz when c.z > 0: the picture shows the copy of ±c in
+// front of the camera (z < 0), its near image when q lies in front, its far image when q lies
+// behind. A point with c.z = 0 has no image.
+
+// A point's sphere is drawn at least this many pixels in radius, so that far points stay visible.
+inline constexpr double MIN_POINT_RADIUS_PX = 2.5;
+// The radius, in radians, of the small sphere a point is drawn as, unless a scene says otherwise.
+inline constexpr double DEFAULT_POINT_RADIUS = 0.01;
+
+// The perspective of a width × height picture of the camera: f = 1/tan(CAMERA_FOV_Y/2) and the
+// camera's depth cuts, read as arcs along the line of sight.
+struct PictureProjection {
+  double width = 0.0;  // pixels
+  double height = 0.0;
+  double aspect = 0.0;  // width / height
+  double focal = 0.0;   // f
+  double near = 0.0;    // fs_near
+  double far = 0.0;     // fs_far
+
+  static PictureProjection of(const OrvCamera& camera, double width, double height) noexcept;
+};
+
+// Where and how a point is seen.
+struct PointImage {
+  HomVec4 c;             // camera coordinates of the copy drawn (c.z < 0)
+  double x = 0.0;        // pixel, x to the right, y down, (0, 0) the top left corner
+  double y = 0.0;        //
+  double t = 0.0;        // arc from the eye along the line of sight, in (0, π)
+  double radius_px = 0;  // apparent radius of the point's sphere, at least MIN_POINT_RADIUS_PX
+  bool far = false;      // t > π/2: the image of a point behind the camera
+  // The image exists (c.z ≠ 0), lies within the depth cuts, fs_near ≤ t ≤ fs_far, and the eye is
+  // outside the sphere and away from its antipodal focus (sin t > sin ρ). It may lie off screen.
+  bool drawn = false;
+};
+
+// The image of camera coordinates `c` (either copy) of a point drawn as a sphere of radius `rho`:
+//   x = (1 + (f/aspect)·c.x/(−c.z))/2 · width,  y = (1 − f·c.y/(−c.z))/2 · height,
+//   t = atan2(|c.xyz|, c.w),  sin α = sin ρ / sin t,  radius = max((height/2)·f·tan α, 2.5 px).
+PointImage imageOfCamera(const PictureProjection& p, HomVec4 c, double rho) noexcept;
+
+// The image of the world point q: imageOfCamera of W·q, W = camera.worldToCamera() (pass W when
+// many points are projected for one camera).
+PointImage imageOfPoint(const PictureProjection& p, const PGL4& world_to_camera, HomVec4 q,
+                        double rho) noexcept;
+
+// The arc t from the eye at which a fragment with camera coordinates c is seen (either copy gives
+// the same ray; the copy with c.z < 0 is the one in front): atan2(|c.xyz|, c.w) of that copy,
+// π/2 when c.z = 0.
+double lineOfSightArc(HomVec4 c) noexcept;
+
+// Fog: the factor exp(−σ·t) that multiplies every colour drawn at the arc t.
+double fogFactor(double sigma, double t) noexcept;
+
+// How a picture draws what the camera sees, besides the rule above.
+struct PictureStyle {
+  double fog = 0.0;                                 // σ of fogFactor, ≥ 0
+  double point_radius = DEFAULT_POINT_RADIUS;       // ρ of a scene's points
+  double particle_radius = DEFAULT_POINT_RADIUS;    // ρ of moving particles
+  double line_width_px = 2.0;                       // edges, at least 1.5 px
+  // Edges are drawn this much nearer (an arc) than they are, so that an edge bordering a face
+  // shows on it rather than fighting it for the same depth.
+  double edge_lift = 2e-4;
+};
+
+// The picture pass's uniform block: W = camera.worldToCamera() and the values above, each
+// computed in f64 and rounded once to f32.
+GpuPicture pictureToGpu(const OrvCamera& camera, const PictureProjection& p,
+                        const PictureStyle& style) noexcept;
 
 // Settings of a small application built on these modules. Nothing in the modules reads them; an
 // application hands them to the window, the camera and the input state it creates.

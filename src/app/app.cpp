@@ -1,6 +1,8 @@
 #include "orv/app.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace orv {
 
@@ -46,6 +48,15 @@ void rotatePair(Vec4& a, Vec4& b, double angle) noexcept {
   b = new_b;
 }
 
+// Carries the tangent vector v at `from` along the great circle from `from` in the unit direction
+// `dir` (a tangent at `from`) through `angle`: the rotation of the plane of `from` and `dir`, which
+// leaves every vector orthogonal to both where it is. Parallel transport on S³.
+void transport(Vec4& v, const Vec4& from, const Vec4& dir, double cos_a, double sin_a) noexcept {
+  const double along = dot4(v, dir);
+  for (std::size_t i = 0; i < 4; ++i)
+    v[i] = v[i] + along * ((cos_a - 1.0) * dir[i] - sin_a * from[i]);
+}
+
 }  // namespace
 
 void OrvCamera::update(const InputState& input, double dt) noexcept {
@@ -53,26 +64,38 @@ void OrvCamera::update(const InputState& input, double dt) noexcept {
   const std::array<double, 2> orbit = input.cameraOrbitDelta();
   const double step = dt * speed;
 
+  const Vec4 r = frameRight();
   Vec4 tangent{};
   for (std::size_t i = 0; i < 4; ++i) {
-    tangent[i] = (move_dir[0] * right[i] + move_dir[1] * up[i]) + move_dir[2] * forward[i];
+    tangent[i] = (move_dir[0] * r[i] + move_dir[1] * up[i]) + move_dir[2] * forward[i];
   }
   const double v_len =
       std::sqrt(((tangent[0] * tangent[0] + tangent[1] * tangent[1]) + tangent[2] * tangent[2]) +
                 tangent[3] * tangent[3]);
   if (v_len > LENGTH_FLOOR) {
-    // The great circle through pos in the direction of tangent, for an arc of v_len·step.
+    // The great circle through pos in the direction of tangent, for an arc of v_len·step; the
+    // frame travels with the position, so that it stays a frame whatever the arc (a quarter circle
+    // would otherwise leave forward along the new position).
     const double angle = v_len * step;
     const double cos_a = std::cos(angle);
     const double sin_a = std::sin(angle);
     const double inv_len = 1.0 / v_len;
+    Vec4 dir{};
+    for (std::size_t i = 0; i < 4; ++i)
+      dir[i] = tangent[i] * inv_len;
+    const Vec4 from = pos;
     for (std::size_t i = 0; i < 4; ++i)
       pos[i] = cos_a * pos[i] + (sin_a * tangent[i]) * inv_len;
+    transport(forward, from, dir, cos_a, sin_a);
+    transport(up, from, dir, cos_a, sin_a);
   }
 
   const double yaw = (-orbit[0]) * orbit_sens;
   const double pitch = orbit[1] * orbit_sens;
-  if (std::abs(yaw) > LENGTH_FLOOR) rotatePair(forward, right, yaw);
+  if (std::abs(yaw) > LENGTH_FLOOR) {
+    Vec4 side = frameRight();
+    rotatePair(forward, side, yaw);
+  }
   if (std::abs(pitch) > LENGTH_FLOOR) rotatePair(forward, up, pitch);
 
   reorthonormalize();
@@ -95,21 +118,31 @@ void OrvCamera::reorthonormalize() noexcept {
   normalizeInPlace(right);
 }
 
-PGL4 OrvCamera::worldToCamera() const noexcept {
+std::array<double, 4> OrvCamera::frameRight() const noexcept {
   PGL4 w;
   for (unsigned j = 0; j < 4; ++j) {
     w.set(1, j, up[j]);
     w.set(2, j, -forward[j]);
     w.set(3, j, pos[j]);
   }
-  // r is the generalised cross product of the other three rows, r·v = det[v; up; −forward; pos]
-  // for every v, so its components are the cofactors of row 0 and det[r; …] = r·r > 0.
+  // r·v = det[v; up; −forward; pos] for every v: its components are the cofactors of row 0, and
+  // det[r; up; −forward; pos] = r·r > 0.
   Vec4 r{};
   for (unsigned i = 0; i < 4; ++i)
     r[i] = w.cofactor(0, i);
   normalizeInPlace(r);
-  for (unsigned j = 0; j < 4; ++j)
+  return r;
+}
+
+PGL4 OrvCamera::worldToCamera() const noexcept {
+  const Vec4 r = frameRight();
+  PGL4 w;
+  for (unsigned j = 0; j < 4; ++j) {
     w.set(0, j, r[j]);
+    w.set(1, j, up[j]);
+    w.set(2, j, -forward[j]);
+    w.set(3, j, pos[j]);
+  }
   return w;
 }
 
@@ -137,6 +170,67 @@ GpuPGL4 OrvCamera::mvpGpu(double aspect) const noexcept {
     }
   }
   return result;
+}
+
+PictureProjection PictureProjection::of(const OrvCamera& camera, double width,
+                                        double height) noexcept {
+  PictureProjection p;
+  p.width = width;
+  p.height = height;
+  p.aspect = width / height;
+  p.focal = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
+  p.near = camera.fs_near;
+  p.far = camera.fs_far;
+  return p;
+}
+
+namespace {
+
+HomVec4 inFront(HomVec4 c) noexcept { return c.z > 0.0 ? HomVec4{-c.x, -c.y, -c.z, -c.w} : c; }
+
+double arcOfFrontCopy(HomVec4 c) noexcept {
+  return std::atan2(std::sqrt((c.x * c.x + c.y * c.y) + c.z * c.z), c.w);
+}
+
+}  // namespace
+
+double lineOfSightArc(HomVec4 c) noexcept { return arcOfFrontCopy(inFront(c)); }
+
+PointImage imageOfCamera(const PictureProjection& p, HomVec4 c, double rho) noexcept {
+  PointImage image;
+  image.c = inFront(c);
+  const HomVec4 f = image.c;
+  const double ahead = -f.z;
+  image.x = (1.0 + (p.focal / p.aspect) * f.x / ahead) / 2.0 * p.width;
+  image.y = (1.0 - p.focal * f.y / ahead) / 2.0 * p.height;
+  image.t = arcOfFrontCopy(f);
+  image.far = image.t > std::numbers::pi / 2.0;
+  const double sin_t = std::sin(image.t);
+  const double sin_rho = std::sin(rho);
+  const double sin_alpha = sin_rho / sin_t;
+  const double tan_alpha = sin_alpha / std::sqrt(1.0 - sin_alpha * sin_alpha);
+  image.radius_px = std::max((p.height / 2.0) * p.focal * tan_alpha, MIN_POINT_RADIUS_PX);
+  image.drawn = ahead > 0.0 && image.t >= p.near && image.t <= p.far && sin_t > sin_rho;
+  return image;
+}
+
+PointImage imageOfPoint(const PictureProjection& p, const PGL4& world_to_camera, HomVec4 q,
+                        double rho) noexcept {
+  return imageOfCamera(p, world_to_camera.apply(q), rho);
+}
+
+double fogFactor(double sigma, double t) noexcept { return std::exp(-sigma * t); }
+
+GpuPicture pictureToGpu(const OrvCamera& camera, const PictureProjection& p,
+                        const PictureStyle& style) noexcept {
+  const auto f = [](double x) { return static_cast<float>(x); };
+  GpuPicture g;
+  g.world_to_camera = pgl4ToGpu(camera.worldToCamera());
+  g.lens = {f(p.focal / p.aspect), f(p.focal), f(p.width), f(p.height)};
+  g.arcs = {f(p.near), f(p.far), f(style.fog), f(style.point_radius)};
+  g.sizes = {f(MIN_POINT_RADIUS_PX), f(style.line_width_px / 2.0), f(style.particle_radius),
+             f(style.edge_lift)};
+  return g;
 }
 
 }  // namespace orv

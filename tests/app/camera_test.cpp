@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 #include <random>
 
 #include "orv/app.hpp"
@@ -421,6 +422,67 @@ TEST(OrvCamera, InvariantsHoldOverLongRandomInput) {
       ASSERT_GE(cam.speed, 0.1) << "frame " << frame;
     }
   }
+}
+
+// Strafing and turning act in the camera's own frame: wherever the camera has flown (past a
+// quarter circle, where the `right` field flips, exactly a quarter circle, past a half), D and a
+// rightward drag change the camera coordinates of a point ahead exactly as they do at the start.
+TEST(OrvCamera, StrafeAndTurnActTheSameWayWhereverTheCameraIs) {
+  const auto exactQuarter = [] {
+    OrvCamera cam{};
+    cam.update(forwardInput(), std::numbers::pi / 4.0);  // speed 2: an arc of π/2 in one step
+    return cam;
+  };
+  const struct {
+    const char* name;
+    OrvCamera cam;
+  } poses[] = {
+      {"start", OrvCamera{}},
+      {"before a quarter", flownCamera(0, 0, 49)},
+      {"past a quarter", flownCamera(0, 0, 50)},
+      {"exactly a quarter", exactQuarter()},
+      {"turned, past a half", flownCamera(70, -40, 110)},
+      {"past a whole circle", flownCamera(-30, 25, 200)},
+  };
+  const Vec4 ahead_c{0.1, -0.05, -std::sin(0.5), std::cos(0.5)};
+  InputState strafe{};
+  strafe.camera_move_right = true;
+  const InputState drag = orbitInput(25.0, 0.0);
+  // The change of the point's camera coordinates under one input, from a pose.
+  const auto change = [&](const OrvCamera& from, const InputState& input) {
+    const Vec4 q = mapped(from.worldToCamera().transpose(), ahead_c);
+    OrvCamera moved = from;
+    moved.update(input, dt);
+    const Vec4 c = mapped(moved.worldToCamera(), q);
+    return Vec4{c[0] - ahead_c[0], c[1] - ahead_c[1], c[2] - ahead_c[2], c[3] - ahead_c[3]};
+  };
+  const Vec4 strafe_start = change(OrvCamera{}, strafe);
+  const Vec4 drag_start = change(OrvCamera{}, drag);
+  EXPECT_LT(strafe_start[0], -0.01);  // D: the camera moves right, the point left
+  EXPECT_GT(drag_start[0], 0.01);     // a rightward drag turns left: the point moves right
+  for (const auto& pose : poses) {
+    SCOPED_TRACE(pose.name);
+    expectNear(change(pose.cam, strafe), strafe_start, 1e-12);
+    expectNear(change(pose.cam, drag), drag_start, 1e-12);
+  }
+}
+
+// Flying exactly a quarter circle in one step carries the frame along (forward would otherwise
+// fall onto the new position and vanish): the frame stays orthonormal, and the view is a rotation.
+TEST(OrvCamera, AnExactQuarterCircleKeepsTheFrame) {
+  OrvCamera cam{};
+  cam.update(forwardInput(), std::numbers::pi / 4.0);
+  expectNear(cam.pos, {0.0, 0.0, -1.0, 0.0}, 4 * eps);
+  expectNear(cam.forward, {0.0, 0.0, 0.0, -1.0}, 4 * eps);
+  EXPECT_EQ(cam.up, (Vec4{0.0, 1.0, 0.0, 0.0}));
+  const PGL4 w = cam.worldToCamera();
+  const PGL4 wwt = PGL4::mul(w, w.transpose());
+  for (std::size_t i = 0; i < 16; ++i)
+    EXPECT_NEAR(wwt.data[i], PGL4::identity().data[i], 8 * eps) << "W·Wᵀ entry " << i;
+  // And it keeps flying: 30 more steps are 30 more arcs of 0.032 rad.
+  for (int i = 0; i < 30; ++i)
+    cam.update(forwardInput(), dt);
+  expectNear(cam.pos, {0.0, 0.0, -std::cos(0.96), -std::sin(0.96)}, 1e-12);
 }
 
 }  // namespace

@@ -49,6 +49,28 @@ struct alignas(16) RK4Params {
   float _pad2 = 0.0f;
 };
 
+// One corner of a drawn primitive: a world point and its colour (r, g, b, a), each in [0, 1]. The
+// vertex buffers of points (one each), edges (two each: the ends) and triangles (three each) have
+// a stride of 32 bytes; WGSL reads the two as vec4<f32> attributes at locations in that order.
+struct alignas(16) GpuVertex {
+  GpuHomVec4 position;
+  std::array<float, 4> colour{0.0f, 0.0f, 0.0f, 1.0f};
+};
+
+// The uniform block of the picture pass (WGSL `Picture` in picture.wgsl): the world-to-camera
+// map and what the picture's rule needs besides it.
+struct alignas(16) GpuPicture {
+  GpuPGL4 world_to_camera;  // W, column-major
+  // f/aspect, f, and the picture's width and height in pixels.
+  std::array<float, 4> lens{};
+  // fs_near, fs_far (arcs), the fog's σ, and the radius ρ of the spheres points are drawn as.
+  std::array<float, 4> arcs{};
+  // The smallest disc radius in pixels, half the width of an edge in pixels, the radius of the
+  // moving particles' spheres, and how much nearer an edge is drawn than it is (an arc), so that
+  // an edge wins over the faces it borders.
+  std::array<float, 4> sizes{};
+};
+
 static_assert(sizeof(GpuHomVec4) == 16 && alignof(GpuHomVec4) == 16);
 static_assert(offsetof(GpuHomVec4, x) == 0 && offsetof(GpuHomVec4, y) == 4);
 static_assert(offsetof(GpuHomVec4, z) == 8 && offsetof(GpuHomVec4, w) == 12);
@@ -58,6 +80,11 @@ static_assert(offsetof(GpuGeodesicState, qx) == 0 && offsetof(GpuGeodesicState, 
 static_assert(offsetof(GpuGeodesicState, qz) == 8 && offsetof(GpuGeodesicState, qw) == 12);
 static_assert(offsetof(GpuGeodesicState, vx) == 16 && offsetof(GpuGeodesicState, vy) == 20);
 static_assert(offsetof(GpuGeodesicState, vz) == 24 && offsetof(GpuGeodesicState, vw) == 28);
+static_assert(sizeof(GpuVertex) == 32 && alignof(GpuVertex) == 16);
+static_assert(offsetof(GpuVertex, position) == 0 && offsetof(GpuVertex, colour) == 16);
+static_assert(sizeof(GpuPicture) == 112 && alignof(GpuPicture) == 16);
+static_assert(offsetof(GpuPicture, lens) == 64 && offsetof(GpuPicture, arcs) == 80);
+static_assert(offsetof(GpuPicture, sizes) == 96);
 static_assert(sizeof(RK4Params) == 16 && alignof(RK4Params) == 16);
 static_assert(offsetof(RK4Params, dt) == 0 && offsetof(RK4Params, _pad0) == 4);
 static_assert(offsetof(RK4Params, _pad1) == 8 && offsetof(RK4Params, _pad2) == 12);
