@@ -21,12 +21,13 @@ void require(bool condition, const char* what) {
 }
 
 // The problem is one line of printable text (bytes of valid UTF-8 are allowed, control characters
-// are not), and the line it names exists.
-void checkError(const orv::view::TextError& e, std::string_view text) {
+// are not), and the line it names exists (line 0, for a problem of the whole file, only where
+// `whole_file` allows it).
+void checkError(const orv::view::TextError& e, std::string_view text, bool whole_file = false) {
   std::size_t lines = 1;
   for (const char c : text)
     lines += c == '\n' ? 1 : 0;
-  require(e.line >= 1 && e.line <= lines, "the error names a line of the input");
+  require((e.line >= 1 || whole_file) && e.line <= lines, "the error names a line of the input");
   require(!e.problem.empty(), "the problem is described");
   for (const char c : e.problem) {
     const auto b = static_cast<unsigned char>(c);
@@ -35,22 +36,56 @@ void checkError(const orv::view::TextError& e, std::string_view text) {
   require(!orv::view::checkLineText(e.problem), "the problem is well-formed UTF-8");
 }
 
+// Whether points i and j of an accepted scene may be two points of one edge or triangle: distinct
+// indices of distinct projective points.
+bool distinctPoints(const orv::view::Scene& scene, std::uint32_t i, std::uint32_t j) {
+  return i != j && !orv::HomVec4::isSamePoint(scene.points[i].position, scene.points[j].position,
+                                              orv::view::same_point_tolerance);
+}
+
 void checkScene(std::string_view text) {
   const orv::view::SceneParse r = orv::view::parseScene(text);
   if (r.error) {
-    checkError(*r.error, text);
+    // The only problem of the file as a whole is a scene without a point.
+    checkError(*r.error, text, true);
+    require(r.error->line != 0 || r.error->problem.starts_with("the scene has no point"),
+            "line 0 is only for a scene without a point");
     return;
   }
-  for (const orv::view::ScenePoint& p : r.scene.points) {
+  const orv::view::Scene& scene = r.scene;
+  require(!scene.points.empty(), "a scene has a point");
+  for (const orv::view::ScenePoint& p : scene.points) {
     const double n = p.position.norm();
     require(std::isfinite(n) && std::fabs(n - 1.0) < 1e-12, "points are unit vectors");
     for (const float c : p.colour)
       require(c >= 0.0f && c <= 1.0f, "colours lie in [0, 1]");
   }
-  for (const orv::view::SceneEdge& e : r.scene.edges) {
-    require(e.a < r.scene.points.size() && e.b < r.scene.points.size(), "edges name points");
-    require(e.a != e.b, "edges join two points");
+  const std::size_t count = scene.points.size();
+  for (const orv::view::SceneEdge& e : scene.edges) {
+    require(e.a < count && e.b < count, "edges name points");
+    require(distinctPoints(scene, e.a, e.b), "edges join two projective points");
+    require(orv::HomVec4::dot(scene.points[e.a].position, scene.points[e.b].position) != 0.0,
+            "edges have a shorter arc");
   }
+  for (const orv::view::SceneTriangle& f : scene.triangles) {
+    require(f.a < count && f.b < count && f.c < count, "triangles name points");
+    require(distinctPoints(scene, f.a, f.b) && distinctPoints(scene, f.b, f.c) &&
+                distinctPoints(scene, f.c, f.a),
+            "triangles have three projective points");
+    // (a·b)(b·c)(c·a) ≥ 0, from the signs (the product itself may underflow).
+    const auto dot = [&](std::uint32_t i, std::uint32_t j) {
+      return orv::HomVec4::dot(scene.points[i].position, scene.points[j].position);
+    };
+    const double d[3] = {dot(f.a, f.b), dot(f.b, f.c), dot(f.c, f.a)};
+    const int negative = (d[0] < 0.0) + (d[1] < 0.0) + (d[2] < 0.0);
+    const bool zero = d[0] == 0.0 || d[1] == 0.0 || d[2] == 0.0;
+    require(zero || negative % 2 == 0, "triangles have representatives with dot products >= 0");
+    for (const float c : f.colour)
+      require(c >= 0.0f && c <= 1.0f, "triangle colours lie in [0, 1]");
+  }
+  require(scene.point_radius > 0.0 && scene.point_radius <= orv::view::max_point_radius,
+          "the point radius lies in (0, 0.2]");
+  require(std::isfinite(scene.fog) && scene.fog >= 0.0, "the fog is finite and >= 0");
 }
 
 void checkScript(std::string_view text) {

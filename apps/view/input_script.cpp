@@ -111,7 +111,9 @@ struct ScriptReader {
                " values";
       }
       const std::optional<Key> key = keyFromName(t.items[2]);
-      if (!key) return "unknown key " + quotedText(t.items[2]);
+      if (!key) {
+        return "unknown key " + quotedText(t.items[2]) + " (key names: see orv-view --help)";
+      }
       KeyAction action{};
       const std::string_view a = t.items[3];
       if (a == "press") {
@@ -173,8 +175,16 @@ struct ScriptReader {
 }  // namespace
 
 std::optional<Key> keyFromName(std::string_view name) noexcept {
+  // The names are lower-case ASCII; a name matches in any case ("F1", "Left_Shift").
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
   for (const NamedKey& k : key_names) {
-    if (k.name == name) return k.key;
+    if (k.name.size() != name.size()) continue;
+    std::size_t i = 0;
+    while (i < name.size() && lower(name[i]) == k.name[i])
+      ++i;
+    if (i == name.size()) return k.key;
   }
   return std::nullopt;
 }

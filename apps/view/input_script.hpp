@@ -2,7 +2,7 @@
 //
 //   # comment
 //   F key NAME press|release|repeat      NAME: a `Key` enumerator name (w, space, left_shift,
-//                                        escape, f1, ...)
+//                                        escape, f1, ...) in any case (W, Left_Shift, F1)
 //   F button left|right|middle press|release
 //   F move DX DY                         cursor motion
 //   F scroll DX DY
@@ -40,9 +40,9 @@ inline constexpr double max_script_motion = 1e6;
 // At most this many events in one script.
 inline constexpr std::size_t max_script_events = std::size_t{1} << 22;
 
-// The key of an enumerator name, or nullopt.
+// The key of an enumerator name in any case ("f1", "F1"), or nullopt.
 std::optional<Key> keyFromName(std::string_view name) noexcept;
-// The enumerator name of a key, or an empty view for a code without one.
+// The enumerator name of a key (lower case), or an empty view for a code without one.
 std::string_view keyName(Key key) noexcept;
 // Every named key, in declaration order.
 std::span<const Key> namedKeys() noexcept;

@@ -1,11 +1,13 @@
 #include "view/options.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -27,7 +29,8 @@ enum class Opt : std::uint8_t {
   size,
   dt,
   record,
-  no_vsync
+  no_vsync,
+  overwrite
 };
 
 // Which mode an option belongs to.
@@ -40,7 +43,7 @@ struct OptionDef {
   Mode mode;
 };
 
-constexpr std::array<OptionDef, 11> option_table{{
+constexpr std::array<OptionDef, 12> option_table{{
     {"--headless", Opt::headless, false, Mode::both},
     {"--help", Opt::help, false, Mode::both},
     {"--adapter", Opt::adapter, false, Mode::both},
@@ -52,6 +55,7 @@ constexpr std::array<OptionDef, 11> option_table{{
     {"--dt", Opt::dt, true, Mode::headless},
     {"--record", Opt::record, true, Mode::window},
     {"--no-vsync", Opt::no_vsync, false, Mode::window},
+    {"--overwrite", Opt::overwrite, false, Mode::both},
 }};
 
 // Why an option of the other mode is refused.
@@ -129,6 +133,7 @@ std::optional<std::string> applyValue(Opt opt, std::string_view value, ViewOptio
     case Opt::help:
     case Opt::adapter:
     case Opt::no_vsync:
+    case Opt::overwrite:
       break;
   }
   return std::nullopt;
@@ -152,7 +157,9 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
     return result;
   };
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view arg = args[i];
+    // -h is --help under another name (and counts as it when either is given twice).
+    const bool short_help = args[i] == "-h";
+    const std::string_view arg = short_help ? std::string_view("--help") : args[i];
     if (!arg.starts_with("--")) return fail(quotedText(arg) + ": unexpected argument");
     const std::size_t eq = arg.find('=');
     const std::string_view name = arg.substr(0, eq);
@@ -165,7 +172,8 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
       }
     }
     const std::string quoted = quotedText(name);
-    const std::string shown = quoted.substr(1, quoted.size() - 2);  // without the quotes
+    const std::string shown =
+        short_help ? std::string("-h") : quoted.substr(1, quoted.size() - 2);  // without quotes
     if (def == nullptr) return fail(shown + ": unknown option");
     if (seen[index]) return fail(shown + ": given twice");
     seen[index] = true;
@@ -175,6 +183,7 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
       if (def->opt == Opt::help) o.help = true;
       if (def->opt == Opt::adapter) o.adapter = true;
       if (def->opt == Opt::no_vsync) o.vsync = false;
+      if (def->opt == Opt::overwrite) o.overwrite = true;
       continue;
     }
     std::string_view value;
@@ -206,37 +215,69 @@ OptionsParse parseOptions(std::span<const std::string_view> args, const AppConfi
 
 std::string_view usageText() noexcept {
   return "usage: orv-view --headless --frames N --out DIR [--scene FILE] [--input FILE]\n"
-         "                [--size WxH] [--dt SECONDS]\n"
+         "                [--size WxH] [--dt SECONDS] [--overwrite]\n"
          "       orv-view [--scene FILE] [--size WxH] [--record DIR] [--no-vsync]\n"
-         "       orv-view --adapter\n"
+         "                [--overwrite]\n"
+         "       orv-view --adapter | -h | --help\n"
          "With --headless, renders N frames of the frame loop into DIR/frame_00000.png,\n"
          "frame_00001.png, ...; without it, opens a window to fly through S3 with the keyboard\n"
          "and mouse (W A S D move, E/Q up and down, right mouse button turns, wheel changes the\n"
          "speed, R resets, F1 edges, F2 CPU/GPU, Escape quits).\n"
-         "  --scene FILE   points and great-circle edges to draw instead of the default scene\n"
+         "  --scene FILE   points, great-circle edges and triangles to draw instead of the\n"
+         "                 default scene\n"
          "  --size WxH     image or window size (default 1280x720)\n"
          "  --input FILE   headless: scripted input events, by frame\n"
          "  --dt SECONDS   headless: time step of a frame (default 1/60)\n"
          "  --record DIR   window: write each presented frame to DIR/frame_00000.png, ...\n"
+         "  --overwrite    replace the frame_*.png files already in DIR (--out or --record);\n"
+         "                 without it, a DIR that holds any is refused\n"
          "  --no-vsync     window: present as soon as a frame is drawn (immediate or mailbox)\n"
          "  --adapter      print the GPU adapter that orv-view would use, and stop\n"
+         "  -h, --help     print this help, and stop\n"
+         "Key names in --input scripts (in any case: w, W): a b c d e f q r s w x z space\n"
+         "escape enter tab left_shift right_shift left_ctrl right_ctrl left_alt right_alt\n"
+         "up down left right f1 f2 f3 f4 f5 f12\n"
          "Exit status: 0 done (or the window closed), 1 failure while rendering, 2 bad input or\n"
          "no display/window surface, 3 no usable GPU adapter.\n";
 }
 
-std::optional<std::string> prepareOutputDirectory(const std::string& dir) {
+std::optional<std::string> prepareOutputDirectory(const std::string& dir, bool overwrite) {
+  namespace fs = std::filesystem;
+  const std::string shown = quotedText(dir, path_bytes);
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
-  if (ec) return "cannot create " + quotedText(dir, path_bytes) + ": " + ec.message();
-  if (!std::filesystem::is_directory(dir, ec))
-    return quotedText(dir, path_bytes) + " is not a directory";
+  fs::create_directories(dir, ec);
+  if (ec) return "cannot create " + shown + ": " + ec.message();
+  if (!fs::is_directory(dir, ec)) return shown + " is not a directory";
+  // Frames of an earlier run: every entry frame_*.png that is not a directory.
+  std::vector<fs::path> frames;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() < 10 || !name.starts_with("frame_") || !name.ends_with(".png")) continue;
+    std::error_code type_ec;
+    if (it->symlink_status(type_ec).type() == fs::file_type::directory) continue;
+    frames.push_back(it->path());
+  }
+  if (ec) return "cannot list " + shown + ": " + ec.message();
+  std::sort(frames.begin(), frames.end());
+  if (!frames.empty() && !overwrite) {
+    const std::string first = quotedText(frames.front().filename().string(), path_bytes);
+    const std::string more =
+        frames.size() == 1 ? "" : " and " + std::to_string(frames.size() - 1) + " more";
+    return shown + " already holds frames (" + first.substr(1, first.size() - 2) + more +
+           "): use --overwrite to replace them";
+  }
   // Writability as the frames will need it: create a file, then remove it.
   const std::string probe = dir + "/.orv-view-probe-" + std::to_string(::getpid());
   const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0)
-    return "cannot write into " + quotedText(dir, path_bytes) + ": " + std::strerror(errno);
+  if (fd < 0) return "cannot write into " + shown + ": " + std::strerror(errno);
   ::close(fd);
   ::unlink(probe.c_str());
+  // Only now that nothing else stands in the way: an old flight never mixes with the new one.
+  for (const fs::path& frame : frames) {
+    if (!fs::remove(frame, ec) && ec) {
+      return "cannot remove " + quotedText(frame.string(), path_bytes) + ": " + ec.message();
+    }
+  }
   return std::nullopt;
 }
 

@@ -1,7 +1,9 @@
 #include "view/scene_file.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <string>
+#include <system_error>
 
 namespace orv::view {
 
@@ -10,10 +12,31 @@ namespace {
 constexpr std::array<const char*, 4> coordinate_names{"X", "Y", "Z", "W"};
 constexpr std::array<const char*, 3> colour_names{"R", "G", "B"};
 
+// The shortest text that reads back as `v` ("1.5", "0.3", "1e-300").
 std::string formatNumber(double v) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.17g", v);
-  return text;
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+  return ec == std::errc{} ? std::string(text, end) : std::string("?");
+}
+
+std::string pointCount(std::size_t count) {
+  return std::to_string(count) + (count == 1 ? " point" : " points");
+}
+
+std::string colourOutside(std::size_t i, double c) {
+  return std::string("colour component ") + colour_names[i] + " = " + formatNumber(c) +
+         " is outside [0, 1]";
+}
+
+// Reads a colour component into [0, 1]; returns the problem, if any.
+std::optional<std::string> readColour(std::string_view token, std::size_t i, float& c) {
+  const std::string name = std::string("colour component ") + colour_names[i];
+  const std::optional<double> n = parseNumber(token);
+  if (!n) return name + " is not a number: " + quotedText(token);
+  if (!std::isfinite(*n)) return name + " is not finite: " + quotedText(token);
+  if (!(*n >= 0.0 && *n <= 1.0)) return colourOutside(i, *n);
+  c = static_cast<float>(*n);
+  return std::nullopt;
 }
 
 // Reads a `point` line (tokens after the keyword); returns the problem, if any.
@@ -40,32 +63,147 @@ std::optional<std::string> readPoint(const LineTokens& t, ScenePoint& point) {
   if (values == 7) {
     for (std::size_t i = 0; i < 3; ++i) {
       const double c = v[4 + i];
-      if (!(c >= 0.0 && c <= 1.0)) {
-        return std::string("colour component ") + colour_names[i] + " = " + formatNumber(c) +
-               " is outside [0, 1]";
-      }
+      if (!(c >= 0.0 && c <= 1.0)) return colourOutside(i, c);
       point.colour[i] = static_cast<float>(c);
     }
   }
   return std::nullopt;
 }
 
-// Reads an `edge` line; indices are checked against the point count once the file is read.
+// Reads the point indices t.items[1..n]; returns the problem, if any. They are checked against
+// the point count once the file is read.
+std::optional<std::string> readIndices(const LineTokens& t, std::size_t n, std::uint32_t* index) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::optional<std::uint64_t> v = parseIndex(t.items[i + 1], max_scene_points - 1);
+    if (!v) {
+      return "point index " + quotedText(t.items[i + 1]) + " is not an integer in 0.." +
+             std::to_string(max_scene_points - 1);
+    }
+    index[i] = static_cast<std::uint32_t>(*v);
+  }
+  return std::nullopt;
+}
+
+// Reads an `edge` line.
 std::optional<std::string> readEdge(const LineTokens& t, SceneEdge& edge) {
   if (t.count != 3) {
     return "edge takes two point indices I J, got " + std::to_string(t.count - 1) + " values";
   }
   std::array<std::uint32_t, 2> index{};
-  for (std::size_t i = 0; i < 2; ++i) {
-    const std::optional<std::uint64_t> n = parseIndex(t.items[i + 1], max_scene_points - 1);
-    if (!n) {
-      return "point index " + quotedText(t.items[i + 1]) + " is not an integer in 0.." +
-             std::to_string(max_scene_points - 1);
-    }
-    index[i] = static_cast<std::uint32_t>(*n);
-  }
+  if (Problem bad = readIndices(t, 2, index.data())) return bad;
   if (index[0] == index[1]) return "edge joins point " + std::to_string(index[0]) + " to itself";
   edge = {index[0], index[1]};
+  return std::nullopt;
+}
+
+std::string triangleName(const SceneTriangle& f) {
+  return "triangle " + std::to_string(f.a) + " " + std::to_string(f.b) + " " + std::to_string(f.c);
+}
+
+// Reads a `triangle` line.
+std::optional<std::string> readTriangle(const LineTokens& t, SceneTriangle& face) {
+  const std::size_t values = t.count - 1;
+  if (values != 3 && values != 6) {
+    return "triangle takes three point indices I J K and optionally R G B, got " +
+           std::to_string(values) + " values";
+  }
+  std::array<std::uint32_t, 3> index{};
+  if (Problem bad = readIndices(t, 3, index.data())) return bad;
+  face = {index[0], index[1], index[2], white};
+  for (std::size_t i = 0; i + 3 < values; ++i) {
+    if (Problem bad = readColour(t.items[4 + i], i, face.colour[i])) return bad;
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    if (index[i] == index[(i + 1) % 3]) {
+      return triangleName(face) + " repeats point " + std::to_string(index[i]);
+    }
+  }
+  return std::nullopt;
+}
+
+// A `point_radius` or `fog` line: one finite number; `in_range` says whether it is allowed and
+// `range` how the message describes the allowed values.
+struct Setting {
+  const char* keyword;
+  const char* value_name;
+  bool (*in_range)(double);
+  const char* range;
+};
+
+constexpr Setting radius_setting{"point_radius", "R",
+                                 [](double r) { return r > 0.0 && r <= max_point_radius; },
+                                 "is outside (0, 0.2]"};
+constexpr Setting fog_setting{"fog", "SIGMA", [](double s) { return s >= 0.0; }, "is negative"};
+
+std::optional<std::string> readSetting(const LineTokens& t, const Setting& s, double& value) {
+  const std::string keyword = s.keyword;
+  const std::string name = keyword + " " + s.value_name;
+  if (t.count != 2) {
+    return keyword + " takes one value " + s.value_name + ", got " + std::to_string(t.count - 1) +
+           " values";
+  }
+  const std::string_view token = t.items[1];
+  const std::optional<double> n = parseNumber(token);
+  if (!n) return name + " is not a number: " + quotedText(token);
+  if (!std::isfinite(*n)) return name + " is not finite: " + quotedText(token);
+  if (!s.in_range(*n)) return name + " = " + formatNumber(*n) + " " + s.range;
+  value = *n + 0.0;  // −0 becomes +0
+  return std::nullopt;
+}
+
+// The checks that need every point of the file: an index that the file's points do not reach,
+// and the points of an edge or a triangle.
+std::optional<std::string> checkIndex(const Scene& scene, std::uint32_t index) {
+  if (index < scene.points.size()) return std::nullopt;
+  return "point index " + std::to_string(index) + " is out of range (the file has " +
+         pointCount(scene.points.size()) + ")";
+}
+
+std::optional<std::string> checkEdge(const Scene& scene, const SceneEdge& e) {
+  const std::string item = "edge " + std::to_string(e.a) + " " + std::to_string(e.b);
+  for (const std::uint32_t index : {e.a, e.b}) {
+    if (Problem bad = checkIndex(scene, index)) return bad;
+  }
+  const HomVec4 p = scene.points[e.a].position;
+  const HomVec4 q = scene.points[e.b].position;
+  const std::string ends = "points " + std::to_string(e.a) + " and " + std::to_string(e.b);
+  if (HomVec4::isSamePoint(p, q, same_point_tolerance)) {
+    return item + " joins point " + std::to_string(e.a) + " to itself (" + ends +
+           " are the same projective point)";
+  }
+  if (HomVec4::dot(p, q) == 0.0) {
+    return item + ": " + ends + " are a quarter circle apart, so the edge has no shorter arc";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> checkTriangle(const Scene& scene, const SceneTriangle& f) {
+  const std::array<std::uint32_t, 3> v{f.a, f.b, f.c};
+  for (const std::uint32_t index : v) {
+    if (Problem bad = checkIndex(scene, index)) return bad;
+  }
+  // The sides in the order I J, J K, K I; the sign of each side's dot product.
+  int negative = 0;
+  bool zero = false;
+  for (std::size_t k = 0; k < 3; ++k) {
+    const std::uint32_t i = v[k];
+    const std::uint32_t j = v[(k + 1) % 3];
+    const HomVec4 p = scene.points[i].position;
+    const HomVec4 q = scene.points[j].position;
+    if (HomVec4::isSamePoint(p, q, same_point_tolerance)) {
+      return triangleName(f) + " repeats point " + std::to_string(i) + " (points " +
+             std::to_string(i) + " and " + std::to_string(j) + " are the same projective point)";
+    }
+    const double d = HomVec4::dot(p, q);
+    negative += d < 0.0 ? 1 : 0;
+    zero = zero || d == 0.0;
+  }
+  // The sign of (a·b)(b·c)(c·a), exactly: a product of three doubles could underflow to zero.
+  if (!zero && negative % 2 == 1) {
+    return triangleName(f) +
+           ": the shorter arcs between its points do not close into a triangle (no choice of "
+           "signs makes all three dot products non-negative)";
+  }
   return std::nullopt;
 }
 
@@ -83,7 +221,12 @@ std::optional<HomVec4> unitRepresentative(double x, double y, double z, double w
 SceneParse parseScene(std::string_view text) {
   SceneParse result;
   Scene& scene = result.scene;
-  std::vector<std::size_t> edge_lines;  // the line of each edge, for index errors
+  // The line of each edge and triangle, for the problems found once the file is read; the line of
+  // the point_radius and fog settings (0: not given yet).
+  std::vector<std::size_t> edge_lines;
+  std::vector<std::size_t> triangle_lines;
+  std::size_t radius_line = 0;
+  std::size_t fog_line = 0;
   result.error = readItemLines(text, [&](std::size_t n, const LineTokens& t) -> Problem {
     const std::string_view keyword = t.items[0];
     if (keyword == "point") {
@@ -101,22 +244,49 @@ SceneParse parseScene(std::string_view text) {
       if (Problem bad = readEdge(t, e)) return bad;
       scene.edges.push_back(e);
       edge_lines.push_back(n);
+    } else if (keyword == "triangle") {
+      if (scene.triangles.size() == max_scene_triangles) {
+        return "too many triangles (at most " + std::to_string(max_scene_triangles) + ")";
+      }
+      SceneTriangle f;
+      if (Problem bad = readTriangle(t, f)) return bad;
+      scene.triangles.push_back(f);
+      triangle_lines.push_back(n);
+    } else if (keyword == "point_radius" || keyword == "fog") {
+      const bool radius = keyword == "point_radius";
+      std::size_t& first = radius ? radius_line : fog_line;
+      if (first != 0) {
+        return std::string(keyword) + " given twice (first on line " + std::to_string(first) + ")";
+      }
+      if (Problem bad = readSetting(t, radius ? radius_setting : fog_setting,
+                                    radius ? scene.point_radius : scene.fog)) {
+        return bad;
+      }
+      first = n;
     } else {
-      return "unknown item " + quotedText(keyword) + " (expected point or edge)";
+      return "unknown item " + quotedText(keyword) +
+             " (expected point, edge, triangle, point_radius or fog)";
     }
     return std::nullopt;
   });
   if (result.error) return result;
-  const std::size_t count = scene.points.size();
-  for (std::size_t i = 0; i < scene.edges.size(); ++i) {
-    for (const std::uint32_t index : {scene.edges[i].a, scene.edges[i].b}) {
-      if (index >= count) {
-        result.error =
-            TextError{edge_lines[i], "point index " + std::to_string(index) +
-                                         " is out of range (the file has " + std::to_string(count) +
-                                         (count == 1 ? " point)" : " points)")};
-        return result;
-      }
+  if (scene.points.empty()) {
+    result.error =
+        TextError{0, "the scene has no point (a scene file needs at least one point line)"};
+    return result;
+  }
+  // Edges and triangles, merged in file order, so that the first problem is the one reported.
+  std::size_t i = 0;
+  std::size_t j = 0;
+  while (i < scene.edges.size() || j < scene.triangles.size()) {
+    const bool edge = j == scene.triangles.size() ||
+                      (i < scene.edges.size() && edge_lines[i] < triangle_lines[j]);
+    const std::size_t line = edge ? edge_lines[i] : triangle_lines[j];
+    Problem bad =
+        edge ? checkEdge(scene, scene.edges[i++]) : checkTriangle(scene, scene.triangles[j++]);
+    if (bad) {
+      result.error = TextError{line, std::move(*bad)};
+      return result;
     }
   }
   return result;

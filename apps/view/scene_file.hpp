@@ -1,4 +1,4 @@
-// Scene files: the points and great-circle edges that `orv-view --scene FILE` draws.
+// Scene files: the points, great-circle edges and triangles that `orv-view --scene FILE` draws.
 //
 //   # comment
 //   point X Y Z W [R G B]    a homogeneous point: any non-zero finite 4-vector, (X, Y, Z, W) and
@@ -7,6 +7,20 @@
 //   edge I J                 the great-circle segment between points I and J (numbered from 0 in
 //                            file order, so an edge may name a point listed after it), along the
 //                            shorter arc
+//   triangle I J K [R G B]   the face of points I, J and K (numbered as for edges) whose sides are
+//                            the shorter arcs between them; white when the colour is left out
+//   point_radius R           the radius, in radians, of the small sphere that each point is drawn
+//                            as: 0 < R ≤ 0.2 (default 0.01)
+//   fog SIGMA                how strongly colours fade with their arc from the eye: finite, ≥ 0
+//                            (default 0: every colour comes out exactly as given)
+//
+// point_radius and fog may each be given once, anywhere in the file. A scene holds at least one
+// point. The points of an edge or a triangle are distinct projective points (not the same index
+// twice, nor two representatives of one point); the ends of an edge are not exactly a quarter
+// circle apart (their unit representatives' dot product is not 0), since two arcs of equal length
+// would join them; and the points of a triangle have representatives whose three dot products are
+// all ≥ 0, which is when the three shorter arcs close into one triangle (the product of the three
+// dot products of any representatives is then not negative).
 //
 // The text rules (UTF-8, LF or CRLF, byte-order mark, comments, separators) are those of
 // text_lines.hpp.
@@ -50,14 +64,35 @@ struct SceneEdge {
   std::uint32_t b = 0;
 };
 
+struct SceneTriangle {
+  std::uint32_t a = 0, b = 0, c = 0;  // indices into Scene::points
+  Colour colour = white;
+};
+
+inline constexpr double default_point_radius = 0.01;
+inline constexpr double max_point_radius = 0.2;
+
 struct Scene {
   std::vector<ScenePoint> points;
   std::vector<SceneEdge> edges;
+  std::vector<SceneTriangle> triangles;
+  double point_radius = default_point_radius;
+  double fog = 0.0;
 };
 
 // Bounds on what one scene may hold; a larger one is refused with a message.
 inline constexpr std::size_t max_scene_points = std::size_t{1} << 20;
 inline constexpr std::size_t max_scene_edges = std::size_t{1} << 20;
+inline constexpr std::size_t max_scene_triangles = std::size_t{1} << 20;
+
+// Two points of a scene are one projective point when HomVec4::isSamePoint holds for their unit
+// representatives with this tolerance, that is when |cos| of their angle exceeds 1 − 1e-14. Two
+// representatives of one point given differently (scaled, negated) come out of unitRepresentative
+// equal up to a few ulps per component, and their computed |cos| lies within a few 2⁻⁵² ≈ 2.2e-16
+// of 1, far inside the tolerance. The threshold angle is √(2·1e-14) ≈ 1.4e-7 rad, a seventh of a
+// microradian: points closer than that count as one, which costs little since the cosine of f64
+// cannot tell angles below about 2e-8 rad from 0 in any case.
+inline constexpr double same_point_tolerance = 1e-14;
 
 // The unit representative of (x, y, z, w) with its sign kept, or nullopt when the vector is zero or
 // not finite. The vector is first divided by its largest |component| (exact for powers of two and
@@ -66,7 +101,10 @@ std::optional<HomVec4> unitRepresentative(double x, double y, double z, double w
 
 struct SceneParse {
   Scene scene;
-  std::optional<TextError> error;  // the first problem; `scene` is then incomplete
+  // The first problem (line 0: one of the file as a whole); `scene` is then incomplete. A problem
+  // found when the whole file is read (an index out of range, the points of an edge or a triangle)
+  // names the line of the first edge or triangle in file order that has one.
+  std::optional<TextError> error;
 };
 
 SceneParse parseScene(std::string_view text);

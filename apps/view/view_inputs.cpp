@@ -4,7 +4,9 @@ namespace orv::view {
 
 namespace {
 
+// "FILE:LINE: problem", or "FILE: problem" for one of the file as a whole (line 0).
 std::string located(const std::string& path, const TextError& e) {
+  if (e.line == 0) return path + ": " + e.problem;
   return path + ":" + std::to_string(e.line) + ": " + e.problem;
 }
 
@@ -45,10 +47,13 @@ InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& c
     if (result.error) return result;
     in.script = std::move(script.events);
   }
+  const bool overwrite = in.options.overwrite;
   if (in.options.headless) {
-    if (auto bad = prepareOutputDirectory(in.options.out_dir)) result.error = "--out: " + *bad;
+    if (auto bad = prepareOutputDirectory(in.options.out_dir, overwrite)) {
+      result.error = "--out: " + *bad;
+    }
   } else if (!in.options.record_dir.empty()) {
-    if (auto bad = prepareOutputDirectory(in.options.record_dir)) {
+    if (auto bad = prepareOutputDirectory(in.options.record_dir, overwrite)) {
       result.error = "--record: " + *bad;
     }
   }

@@ -39,7 +39,9 @@ struct InputsLoad {
 };
 
 // Parses `args` (without the program name), reads and checks the files they name, and, unless
-// --help was given, prepares the output directory (--out, or --record in a window).
+// --help was given, prepares the output directory (--out, or --record in a window): one that
+// already holds frames is refused, or with --overwrite emptied of them, only once everything else
+// has been found fine.
 InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& config);
 
 }  // namespace orv::view

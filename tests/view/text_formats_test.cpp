@@ -119,17 +119,22 @@ TEST(Quoted, EscapesAndShortensForOneLineMessages) {
 // ---------------------------------------------------------------------------------------------
 // Scene files
 
-TEST(SceneFile, ReadsPointsEdgesCommentsAndBlankLines) {
+TEST(SceneFile, ReadsPointsEdgesTrianglesSettingsCommentsAndBlankLines) {
   const SceneParse r = parseScene(
       "\xEF\xBB\xBF# a small scene\r\n"
       "point 0 0 -1 1      # white by default\r\n"
       "\r\n"
       "   point 0 0 -2 -2 1 0 0.5\r\n"
       "edge 0 2  # may name a later point\n"
-      "point 3 4 0 0 0 1 0\n"
-      "edge 1 0\n");
+      "triangle 2 0 3 0.25 0.5 1  # so may a triangle\n"
+      "fog 0.75\n"
+      "point 3 4 0 1 0 1 0\n"
+      "edge 1 2\n"
+      "triangle 0 2 3\n"
+      "point_radius 0.2\n"
+      "point 0 1 0 2\n");
   ASSERT_FALSE(r.error) << r.error->line << ": " << r.error->problem;
-  ASSERT_EQ(r.scene.points.size(), 3u);
+  ASSERT_EQ(r.scene.points.size(), 4u);
   const double h = 1.0 / std::sqrt(2.0);
   const auto& p = r.scene.points;
   EXPECT_NEAR(p[0].position.z, -h, eps);
@@ -139,20 +144,162 @@ TEST(SceneFile, ReadsPointsEdgesCommentsAndBlankLines) {
   EXPECT_NEAR(p[1].position.z, -h, eps);
   EXPECT_NEAR(p[1].position.w, -h, eps);
   EXPECT_EQ(p[1].colour, (Colour{1.0f, 0.0f, 0.5f}));
-  EXPECT_NEAR(p[2].position.x, 0.6, eps);
-  EXPECT_NEAR(p[2].position.y, 0.8, eps);
+  EXPECT_NEAR(p[2].position.x, 3.0 / std::sqrt(26.0), eps);
+  EXPECT_NEAR(p[2].position.w, 1.0 / std::sqrt(26.0), eps);
   ASSERT_EQ(r.scene.edges.size(), 2u);
   EXPECT_EQ(r.scene.edges[0].a, 0u);
   EXPECT_EQ(r.scene.edges[0].b, 2u);
   EXPECT_EQ(r.scene.edges[1].a, 1u);
+  EXPECT_EQ(r.scene.edges[1].b, 2u);
+  ASSERT_EQ(r.scene.triangles.size(), 2u);
+  const SceneTriangle& f = r.scene.triangles[0];
+  EXPECT_EQ((std::array{f.a, f.b, f.c}), (std::array{2u, 0u, 3u}));
+  EXPECT_EQ(f.colour, (Colour{0.25f, 0.5f, 1.0f}));
+  EXPECT_EQ(r.scene.triangles[1].colour, white);
+  EXPECT_EQ(r.scene.triangles[1].b, 2u);
+  EXPECT_EQ(r.scene.point_radius, 0.2);
+  EXPECT_EQ(r.scene.fog, 0.75);
 }
 
-TEST(SceneFile, EmptyAndCommentOnlyFilesAreEmptyScenes) {
-  for (const char* text : {"", "\n\n", "# nothing\n   \t\n"}) {
+TEST(SceneFile, SettingsHaveDefaultsAndTakeEveryValueInRange) {
+  const SceneParse plain = parseScene("point 0 0 0 1\n");
+  ASSERT_FALSE(plain.error);
+  EXPECT_EQ(plain.scene.point_radius, 0.01);
+  EXPECT_EQ(plain.scene.fog, 0.0);
+  EXPECT_TRUE(plain.scene.triangles.empty());
+  const struct {
+    const char* line;
+    double radius;
+    double fog;
+  } cases[] = {
+      {"point_radius 0.2", 0.2, 0.0},    {"point_radius 4.9e-324", 4.9e-324, 0.0},
+      {"point_radius +1e-3", 1e-3, 0.0}, {"fog 0", 0.01, 0.0},
+      {"fog 1e300", 0.01, 1e300},        {"fog 2.5", 0.01, 2.5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    const SceneParse r = parseScene(std::string(c.line) + "\npoint 1 0 0 0\n");
+    ASSERT_FALSE(r.error) << r.error->problem;
+    EXPECT_EQ(r.scene.point_radius, c.radius);
+    EXPECT_EQ(r.scene.fog, c.fog);
+  }
+  // −0 is a fog of 0, stored as +0.
+  const SceneParse negative_zero = parseScene("fog -0\npoint 1 0 0 0\n");
+  ASSERT_FALSE(negative_zero.error);
+  EXPECT_FALSE(std::signbit(negative_zero.scene.fog));
+}
+
+TEST(SceneFile, FilesWithoutAPointAreRefusedAsAWhole) {
+  for (const char* text : {"", "\n\n", "# nothing\n   \t\n", "fog 1\npoint_radius 0.1\n"}) {
+    SCOPED_TRACE(text);
     const SceneParse r = parseScene(text);
-    EXPECT_FALSE(r.error);
-    EXPECT_TRUE(r.scene.points.empty());
-    EXPECT_TRUE(r.scene.edges.empty());
+    ASSERT_TRUE(r.error.has_value());
+    EXPECT_EQ(r.error->line, 0u);
+    EXPECT_EQ(r.error->problem,
+              "the scene has no point (a scene file needs at least one point line)");
+  }
+}
+
+// Points at about 1 µrad are told apart, at 0.01 µrad they count as one; representatives of one
+// point given in other scales and signs, which normalise to vectors a few ulps apart, are one.
+TEST(SceneFile, EdgesAndTrianglesNeedDistinctProjectivePoints) {
+  const struct {
+    const char* name;
+    const char* p;
+    const char* q;
+    bool same;
+  } cases[] = {
+      {"negated", "1 2 3 4", "-1 -2 -3 -4", true},
+      {"scaled by 3", "1 2 3 4", "3 6 9 12", true},
+      {"scaled by 0.1", "0.1 0.2 0.3 0.7", "1 2 3 7", true},
+      {"scaled by 1e-300", "1e-300 -7e-300 3e-300 1e-300", "-1 7 -3 -1", true},
+      {"0.01 µrad apart", "1 0 0 0", "1 1e-8 0 0", true},
+      {"1 µrad apart", "1 0 0 0", "1 1e-6 0 0", false},
+      {"2 µrad apart, negated", "0 0 1 1", "0 2e-6 -1 -1", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string points = std::string("point 0 0 0 1 # 0\npoint ") + c.p + "\npoint " + c.q +
+                               "\npoint 0.3 0.2 0.1 0.9 # 3\n";
+    const SceneParse edge = parseScene(points + "edge 1 2\n");
+    const SceneParse face = parseScene(points + "triangle 3 1 2\n");
+    if (!c.same) {
+      EXPECT_FALSE(edge.error) << edge.error->problem;
+      EXPECT_FALSE(face.error) << face.error->problem;
+      continue;
+    }
+    ASSERT_TRUE(edge.error.has_value());
+    EXPECT_EQ(edge.error->line, 5u);
+    EXPECT_EQ(edge.error->problem,
+              "edge 1 2 joins point 1 to itself (points 1 and 2 are the same projective point)");
+    ASSERT_TRUE(face.error.has_value());
+    EXPECT_EQ(face.error->line, 5u);
+    EXPECT_EQ(face.error->problem,
+              "triangle 3 1 2 repeats point 1 (points 1 and 2 are the same projective point)");
+  }
+}
+
+// Only a dot product of exactly 0 leaves an edge without a shorter arc; the smallest non-zero one
+// still decides which arc is shorter.
+TEST(SceneFile, OnlyPointsExactlyAQuarterCircleApartHaveNoEdge) {
+  const struct {
+    const char* p;
+    const char* q;
+    bool ok;
+  } cases[] = {
+      {"1 0 0 0", "0 1 0 0", false},
+      {"0 0 1 1", "0 0 -1 1", false},
+      {"3 4 0 0", "-4 3 0 5", false},
+      {"1 0 0 0", "1e-300 1 0 0", true},
+      {"1 0 0 0", "-1e-300 1 0 0", true},
+      {"1 0 0 0", "4.9e-324 0 1 0", true},
+      {"0 0 1 1", "0 0 -1 1.0000000000000002", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.p) + " | " + c.q);
+    const SceneParse r =
+        parseScene(std::string("point ") + c.p + "\npoint " + c.q + "\nedge 0 1\n");
+    EXPECT_EQ(!r.error.has_value(), c.ok) << (r.error ? r.error->problem : "");
+    if (r.error) {
+      EXPECT_NE(r.error->problem.find("a quarter circle apart"), std::string::npos);
+    }
+  }
+}
+
+// A triangle is accepted exactly when the product of its three dot products is not negative:
+// flipping the sign of one point changes the signs of two, so the product is the invariant.
+TEST(SceneFile, TrianglesNeedRepresentativesWithNonNegativeDotProducts) {
+  const struct {
+    const char* name;
+    const char* points;  // three point lines' values
+    bool ok;
+  } cases[] = {
+      {"all dot products positive", "1 1 0 0|0 1 1 0|1 0 1 0", true},
+      {"two negative", "1 1 0 0|0 -1 -1 0|1 0 1 0", true},
+      {"one negative", "1 1 0 0|0 1 1 0|1 0 -1 0", false},
+      {"three negative", "1 1 0 0|0 -1 -1 0|-1 0 1 0", false},
+      {"one zero, one negative", "1 0 0 0|0 1 0 0|-1 1 1 0", true},
+      // The product, −1e-360, underflows to −0: only the signs tell.
+      {"tiny dot products, one negative", "1 0 0 0|1e-120 1 0 0|-1e-120 1e-120 1 0", false},
+      {"tiny dot products, none negative", "1 0 0 0|1e-120 1 0 0|1e-120 1e-120 1 0", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text(c.points);
+    std::string scene = "point ";
+    for (const char ch : text)
+      scene += ch == '|' ? std::string("\npoint ") : std::string(1, ch);
+    scene += "\n\ntriangle 0 1 2 1 0 0\n";
+    const SceneParse r = parseScene(scene);
+    if (c.ok) {
+      EXPECT_FALSE(r.error) << r.error->problem;
+      continue;
+    }
+    ASSERT_TRUE(r.error.has_value());
+    EXPECT_EQ(r.error->line, 5u);
+    EXPECT_EQ(r.error->problem,
+              "triangle 0 1 2: the shorter arcs between its points do not close into a triangle "
+              "(no choice of signs makes all three dot products non-negative)");
   }
 }
 
@@ -163,7 +310,8 @@ TEST(SceneFile, EveryErrorNamesItsLineAndProblem) {
     std::size_t line;
     const char* problem;  // a part of the message
   } cases[] = {
-      {"unknown item", "point 0 0 0 1\nsphere 1\n", 2, "unknown item 'sphere'"},
+      {"unknown item", "point 0 0 0 1\nsphere 1\n", 2,
+       "unknown item 'sphere' (expected point, edge, triangle, point_radius or fog)"},
       {"keyword is case-sensitive", "Point 0 0 0 1\n", 1, "unknown item 'Point'"},
       {"too few coordinates", "point 1 2 3\n", 1, "got 3 values"},
       {"five values", "point 1 2 3 4 1\n", 1, "got 5 values"},
@@ -189,6 +337,56 @@ TEST(SceneFile, EveryErrorNamesItsLineAndProblem) {
       {"edge with one index", "edge 1\n", 1, "edge takes two point indices I J, got 1"},
       {"invalid UTF-8", "point 0 0 0 1\n# \xC3\x28\n", 2, "invalid UTF-8"},
       {"control character", "point 0 0 0\x01 1\n", 1, "control character \\x01"},
+      // Edges once the whole file is read: the first in file order with a problem is named.
+      {"quarter circle", "point 1 0 0 0\npoint 0 -3 0 0\nedge 1 0\n", 3,
+       "edge 1 0: points 1 and 0 are a quarter circle apart, so the edge has no shorter arc"},
+      {"quarter circle after an index out of range",
+       "point 1 0 0 0\npoint 0 0 1 0\nedge 0 9\nedge 0 1\n", 3, "point index 9 is out of range"},
+      {"triangle problem before an edge's",
+       "point 1 0 0 0\npoint 0 0 1 0\ntriangle 0 1 7\nedge 0 1\nedge 0 8\n", 3,
+       "point index 7 is out of range (the file has 2 points)"},
+      {"edge problem before a triangle's",
+       "point 1 0 0 0\npoint 0 0 1 0\nedge 0 1\ntriangle 0 1 7\n", 3, "a quarter circle"},
+      // Triangles.
+      {"triangle with two indices", "triangle 0 1\n", 1,
+       "triangle takes three point indices I J K and optionally R G B, got 2 values"},
+      {"triangle with four values", "triangle 0 1 2 1\n", 1, "got 4 values"},
+      {"triangle with two colour components", "triangle 0 1 2 1 1\n", 1, "got 5 values"},
+      {"triangle with too many values", "triangle 0 1 2 1 1 1 1\n", 1, "got 7 values"},
+      {"triangle index not an integer", "triangle 0 x 2\n", 1,
+       "point index 'x' is not an integer in 0..1048575"},
+      {"triangle index too large", "triangle 0 1 1048576\n", 1, "point index '1048576'"},
+      {"triangle index out of range", "point 1 0 0 0\npoint 0 1 0 0\ntriangle 0 1 2\n", 3,
+       "point index 2 is out of range (the file has 2 points)"},
+      {"triangle repeats an index", "triangle 4 5 4\n", 1, "triangle 4 5 4 repeats point 4"},
+      {"triangle repeats the middle index", "triangle 4 5 5 1 1 1\n", 1,
+       "triangle 4 5 5 repeats point 5"},
+      {"triangle colour above 1", "triangle 0 1 2 0 0 1.25\n", 1,
+       "colour component B = 1.25 is outside [0, 1]"},
+      {"triangle colour not a number", "triangle 0 1 2 red 0 0\n", 1,
+       "colour component R is not a number: 'red'"},
+      {"triangle colour NaN", "triangle 0 1 2 0 nan 0\n", 1, "colour component G is not finite"},
+      {"triangle keyword is case-sensitive", "Triangle 0 1 2\n", 1, "unknown item 'Triangle'"},
+      // point_radius and fog.
+      {"radius 0", "point_radius 0\n", 1, "point_radius R = 0 is outside (0, 0.2]"},
+      {"radius negative", "point_radius -0.1\n", 1, "point_radius R = -0.1 is outside (0, 0.2]"},
+      {"radius above 0.2", "point_radius 0.2000000000000001\n", 1,
+       "point_radius R = 0.2000000000000001 is outside (0, 0.2]"},
+      {"radius infinite", "point_radius inf\n", 1, "point_radius R is not finite: 'inf'"},
+      {"radius NaN", "point_radius nan\n", 1, "point_radius R is not finite: 'nan'"},
+      {"radius not a number", "point_radius small\n", 1, "point_radius R is not a number: 'small'"},
+      {"radius without value", "point_radius\n", 1, "point_radius takes one value R, got 0 values"},
+      {"radius with two values", "point_radius 0.1 0.1\n", 1, "got 2 values"},
+      {"radius twice", "point 0 0 0 1\npoint_radius 0.1\n\npoint_radius 0.1\n", 4,
+       "point_radius given twice (first on line 2)"},
+      {"fog negative", "fog -1e-300\n", 1, "fog SIGMA = -1e-300 is negative"},
+      {"fog infinite", "fog 1e999\n", 1, "fog SIGMA is not finite: '1e999'"},
+      {"fog NaN", "fog -nan\n", 1, "fog SIGMA is not finite: '-nan'"},
+      {"fog not a number", "fog thick\n", 1, "fog SIGMA is not a number: 'thick'"},
+      {"fog without value", "fog\n", 1, "fog takes one value SIGMA, got 0 values"},
+      {"fog with two values", "fog 1 2\n", 1, "got 2 values"},
+      {"fog twice", "fog 0\npoint 0 0 0 1\nfog 0\n", 3, "fog given twice (first on line 1)"},
+      {"the first refusal ends the reading", "fog x\nfog 0\n", 1, "fog SIGMA is not a number"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -265,6 +463,38 @@ TEST(InputScript, EveryKeyEnumeratorNameIsAccepted) {
   EXPECT_EQ(seen.size(), std::size(keys));
 }
 
+TEST(InputScript, KeyNamesAreReadInAnyCase) {
+  const struct {
+    const char* name;
+    Key key;
+  } cases[] = {
+      {"F1", Key::f1},
+      {"W", Key::w},
+      {"Escape", Key::escape},
+      {"LEFT_SHIFT", Key::left_shift},
+      {"Left_Ctrl", Key::left_ctrl},
+      {"sPaCe", Key::space},
+      {"F12", Key::f12},
+      {"RIGHT_ALT", Key::right_alt},
+      {"Up", Key::up},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(keyFromName(c.name), c.key);
+    const ScriptParse r = parseInputScript(std::string("3 key ") + c.name + " release\n");
+    ASSERT_FALSE(r.error) << r.error->problem;
+    ASSERT_EQ(r.events.size(), 1u);
+    EXPECT_EQ(r.events[0].event.payload.key.key, c.key);
+    EXPECT_EQ(r.events[0].event.kind, InputEventKind::key_release);
+  }
+  // Names are still lower case, and a name matches whole.
+  EXPECT_EQ(keyName(Key::left_shift), "left_shift");
+  for (const char* name : {"G", "F1 ", "LEFT_SHIFTS", "ESCAP", "left-shift", "f01", ""}) {
+    SCOPED_TRACE(name);
+    EXPECT_FALSE(keyFromName(name));
+  }
+}
+
 TEST(InputScript, ReadsEveryEventKindWithCursorAndModifiers) {
   const ScriptParse r = parseInputScript(
       "# frame kind ...\r\n"
@@ -325,7 +555,12 @@ TEST(InputScript, EveryErrorNamesItsLineAndProblem) {
       {"frame out of range", "100000001 key w press\n", 1, "0..100000000"},
       {"no event", "4\n", 1, "frame 4 has no event"},
       {"unknown event", "0 wheel 1 1\n", 1, "unknown event 'wheel'"},
-      {"unknown key", "0 key W press\n", 1, "unknown key 'W'"},
+      {"unknown key", "0 key hyper press\n", 1,
+       "unknown key 'hyper' (key names: see orv-view --help)"},
+      {"key name with a space", "0 key f 1 press\n", 1, "key takes NAME and press"},
+      {"key name with a non-ASCII letter", "0 key \xC3\x89scape press\n", 1,
+       "unknown key '\xC3\x89scape'"},
+      {"action is case-sensitive", "0 key w Press\n", 1, "unknown key action 'Press'"},
       {"key name of a code", "0 key 87 press\n", 1, "unknown key '87'"},
       {"unknown key action", "0 key w hold\n", 1, "unknown key action 'hold'"},
       {"key without action", "0 key w\n", 1, "key takes NAME and press, release or repeat"},
