@@ -6,7 +6,7 @@
 //   DeviceDispatch         one call of a batch of 1: the per-dispatch round trip
 //   PGLAction/{Device,CPU}/n    pgl_action_batch on the device, cpuPGLActionBatch in f64
 //   FSDistance/{Device,CPU}/n   fs_distance_batch on the device, cpuFSDistanceBatch in f64
-//   RenderFrame/side       a side × side frame of 1000 discs and 1000 lines, read back
+//   RenderFrame/side       a side × side picture of 1000 points, edges and faces, read back
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -119,33 +119,53 @@ void FSDistanceCPU(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// A side × side picture of 1000 points, 1000 edges and 1000 faces at random places around the
+// eye, near and far, drawn by the picture pass and read back.
 void RenderFrame(benchmark::State& state) {
   const auto side = static_cast<std::uint32_t>(state.range(0));
-  Expected<Renderer> renderer = Renderer::create(*context().device, side, side);
+  Device& device = *context().device;
+  Expected<RenderTarget> target = RenderTarget::offscreen(device, side, side);
+  if (!target) return fail(state, target.error());
+  Expected<PictureRenderer> renderer = PictureRenderer::create(device, *target);
   if (!renderer) return fail(state, renderer.error());
-  std::mt19937_64 gen(4);
-  std::uniform_real_distribution<float> at(-0.9f, 0.9f);
-  std::uniform_real_distribution<float> depth(0.1f, 0.9f);
-  std::vector<RenderVertex> triangles;
-  std::vector<RenderVertex> lines;
-  for (int i = 0; i < 1000; ++i) {
-    const float x = at(gen);
-    const float y = at(gen);
-    const float z = depth(gen);
-    const float r = 0.02f;
-    const GpuHomVec4 colour{x * 0.5f + 0.5f, y * 0.5f + 0.5f, z, 1.0f};
-    const RenderVertex a{{x - r, y - r, z, 1}, colour, {-1, -1}};
-    const RenderVertex b{{x + r, y - r, z, 1}, colour, {1, -1}};
-    const RenderVertex c{{x + r, y + r, z, 1}, colour, {1, 1}};
-    const RenderVertex d{{x - r, y + r, z, 1}, colour, {-1, 1}};
-    triangles.insert(triangles.end(), {a, b, c, a, c, d});
-    lines.push_back({{x, y, z, 1}, colour, {0, 0}});
-    lines.push_back({{at(gen), at(gen), depth(gen), 1}, colour, {0, 0}});
+  const std::vector<HomVec4> at = randomPoints(6000, 4);
+  const auto vertex = [](HomVec4 q, float shade) {
+    return GpuVertex{homVec4ToGpu(q.normalize()), {shade, 0.5f, 1.0f - shade, 1.0f}};
+  };
+  std::vector<GpuVertex> points;
+  std::vector<GpuVertex> edges;
+  std::vector<GpuVertex> faces;
+  for (std::size_t i = 0; i < 1000; ++i) {
+    const float shade = static_cast<float>(i) / 1000.0f;
+    points.push_back(vertex(at[i], shade));
+    edges.push_back(vertex(at[1000 + i], shade));
+    edges.push_back(vertex(at[2000 + i], shade));
+    // Small faces: corners near one point.
+    const HomVec4 c = at[3000 + i];
+    for (std::size_t k = 0; k < 3; ++k) {
+      const HomVec4 d = at[4000 + 3 * (i % 300) + k];
+      faces.push_back(
+          vertex({c.x + 0.1 * d.x, c.y + 0.1 * d.y, c.z + 0.1 * d.z, c.w + 0.1 * d.w}, shade));
+    }
   }
-  const FrameUniforms uniforms{pgl4ToGpu(PGL4::identity())};
+  // Edges between representatives on the same side.
+  for (std::size_t i = 0; i < edges.size(); i += 2) {
+    GpuHomVec4& b = edges[i + 1].position;
+    const GpuHomVec4& a = edges[i].position;
+    if (a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w < 0.0f) b = {-b.x, -b.y, -b.z, -b.w};
+  }
+  Expected<SceneBuffers> scene = SceneBuffers::create(device, {points, edges, faces});
+  if (!scene) return fail(state, scene.error());
+  GpuPicture picture;
+  picture.world_to_camera = pgl4ToGpu(PGL4::identity());
+  picture.lens = {1.7320508f, 1.7320508f, static_cast<float>(side), static_cast<float>(side)};
+  picture.arcs = {0.01f, 3.14f, 0.5f, 0.01f};
+  picture.sizes = {2.5f, 1.0f, 0.01f, 2e-4f};
+  const PictureContent content{&*scene, true, true, true, nullptr};
   Image image;
   for (auto _ : state) {
-    if (Status s = renderer->draw(uniforms, triangles, lines, image); !s) return fail(state, s);
+    const Expected<FrameOutcome> drawn = renderer->draw(*target, picture, content, &image);
+    if (!drawn) return fail(state, drawn.error());
     benchmark::DoNotOptimize(image.rgba.data());
   }
 }

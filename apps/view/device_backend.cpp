@@ -1,14 +1,9 @@
 #include "view/device_backend.hpp"
 
+#include <string>
+#include <utility>
+
 namespace orv::view {
-
-namespace {
-
-std::string describe(const webgpu::Error& e) { return "device " + e.describe(); }
-
-double widen(float x) noexcept { return static_cast<double>(x); }
-
-}  // namespace
 
 std::variant<DeviceSession, int> startDevice(std::FILE* err) {
   webgpu::Expected<webgpu::Device> device = webgpu::Device::create();
@@ -38,78 +33,70 @@ int printAdapter(std::FILE* out, std::FILE* err) {
   return exit_ok;
 }
 
-std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs) {
-  if (inputs.scene) return std::make_unique<FileScene>(*inputs.scene);
-  return std::make_unique<DefaultScene>();
+ViewScene makeScene(const ViewInputs& inputs) {
+  if (inputs.scene) return fileScene(*inputs.scene);
+  return defaultScene();
 }
 
-std::optional<std::string> DeviceBatches::pglAction(const PGL4& m, std::span<const HomVec4> in,
-                                                    std::span<HomVec4> out) {
-  points_.resize(in.size());
-  results_.resize(in.size());
-  batchToGpu(in, points_);
-  if (const webgpu::Status s = kernels_.pglActionBatch(pgl4ToGpu(m), points_, results_); !s) {
-    return describe(s.error());
-  }
-  const std::size_t n = std::min(in.size(), out.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    const GpuHomVec4& r = results_[i];
-    out[i] = {widen(r.x), widen(r.y), widen(r.z), widen(r.w)};
-  }
-  return std::nullopt;
+int exitStatusOf(const webgpu::Error& error) noexcept {
+  return error.step == webgpu::ErrorStep::surface ? exit_no_window : exit_failed;
 }
 
-std::optional<std::string> DeviceBatches::fsDistance(std::span<const HomVec4> in, HomVec4 reference,
-                                                     std::span<double> out) {
-  points_.resize(in.size());
-  distances_.resize(in.size());
-  batchToGpu(in, points_);
-  if (const webgpu::Status s =
-          kernels_.fsDistanceBatch(points_, homVec4ToGpu(reference), distances_);
-      !s) {
-    return describe(s.error());
+webgpu::Expected<std::unique_ptr<DeviceRenderer>> DeviceRenderer::create(
+    DeviceSession& session, webgpu::RenderTarget target, const ViewScene& scene, bool keep) {
+  webgpu::Expected<webgpu::PictureRenderer> picture =
+      webgpu::PictureRenderer::create(session.device, target);
+  if (!picture) return picture.error();
+  webgpu::Expected<webgpu::SceneBuffers> buffers =
+      webgpu::SceneBuffers::create(session.device, scene.lists.geometry());
+  if (!buffers) return buffers.error();
+  std::optional<webgpu::Particles> particles;
+  if (scene.particles.size() > 0) {
+    webgpu::Expected<webgpu::Particles> made = webgpu::Particles::create(
+        session.kernels, scene.particles.states(), scene.particles.speeds());
+    if (!made) return made.error();
+    particles.emplace(std::move(*made));
   }
-  const std::size_t n = std::min(in.size(), out.size());
-  for (std::size_t i = 0; i < n; ++i)
-    out[i] = widen(distances_[i]);
-  return std::nullopt;
+  return std::make_unique<DeviceRenderer>(std::move(target), std::move(*picture),
+                                          std::move(*buffers), std::move(particles), keep);
 }
 
-std::optional<std::string> DeviceBatches::geodesicStep(std::span<const GpuGeodesicState> in,
-                                                       float dt, std::span<GpuGeodesicState> out) {
-  if (const webgpu::Status s = kernels_.geodesicRk4Step(in, dt, out); !s) {
-    return describe(s.error());
-  }
-  return std::nullopt;
-}
+DeviceRenderer::DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
+                               webgpu::SceneBuffers scene,
+                               std::optional<webgpu::Particles> particles, bool keep) noexcept
+    : target_(std::move(target)),
+      picture_(std::move(picture)),
+      scene_(std::move(scene)),
+      particles_(std::move(particles)),
+      keep_(keep) {}
 
-std::optional<std::string> DeviceRenderer::draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
-                                                std::span<const ViewVertex> triangles,
-                                                std::span<const ViewVertex> lines,
-                                                ImageView& image) {
-  const webgpu::FrameUniforms uniforms{mvp, eye};
-  if (const webgpu::Status s = renderer_.draw(uniforms, triangles, lines, image_); !s) {
-    return describe(s.error());
-  }
-  image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
-  return std::nullopt;
-}
-
-std::optional<std::string> SurfaceRenderer::draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
-                                                 std::span<const ViewVertex> triangles,
-                                                 std::span<const ViewVertex> lines,
-                                                 ImageView& image) {
-  const webgpu::FrameUniforms uniforms{mvp, eye};
+Status DeviceRenderer::draw(const FrameRequest& request, ImageView& image) {
   image = {};
-  webgpu::Expected<webgpu::FrameOutcome> outcome =
-      renderer_.present(surface_, uniforms, triangles, lines, record_ ? &image_ : nullptr);
-  if (!outcome) {
-    last_error_step_ = outcome.error().step;
-    return describe(outcome.error());
+  if (particles_) {
+    const Status moved = request.particles_on_device
+                             ? particles_->step(request.dt, request.eye)
+                             : particles_->upload(request.positions, request.distances);
+    if (!moved) return moved;
   }
-  if (*outcome == webgpu::FrameOutcome::skipped) return std::nullopt;
-  if (record_) image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
-  return std::nullopt;
+  const webgpu::PictureContent content{&scene_, request.faces, request.edges, true,
+                                       particles_ ? &*particles_ : nullptr};
+  webgpu::Expected<webgpu::FrameOutcome> outcome =
+      picture_.draw(target_, request.picture, content, keep_ ? &image_ : nullptr);
+  if (!outcome) return outcome.error();
+  if (keep_ && *outcome == webgpu::FrameOutcome::presented) {
+    image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
+  }
+  return {};
+}
+
+Status DeviceRenderer::readParticles(std::span<GpuGeodesicState> states) {
+  if (!particles_) return {};
+  return particles_->readStates(states);
+}
+
+Status DeviceRenderer::writeParticles(std::span<const GpuGeodesicState> states) {
+  if (!particles_) return {};
+  return particles_->writeStates(states);
 }
 
 }  // namespace orv::view

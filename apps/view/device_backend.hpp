@@ -1,17 +1,15 @@
-// The frame loop's device side on orv::webgpu: the compute kernels as `Batches` and the renderer
-// as a `FrameRenderer`, drawing offscreen or presenting to a window's surface.
+// The frame loop's device side on orv::webgpu: the device and its kernels, and the renderer that
+// holds a scene's geometry and particles on the device and draws them into an offscreen image or
+// a window's surface.
 #pragma once
 
 #include <cstdio>
 #include <memory>
 #include <optional>
 #include <span>
-#include <string>
 #include <variant>
-#include <vector>
 
 #include "orv/webgpu.hpp"
-#include "view/batches.hpp"
 #include "view/frame_loop.hpp"
 #include "view/scene_content.hpp"
 #include "view/view_inputs.hpp"
@@ -47,59 +45,37 @@ std::variant<DeviceSession, int> startDevice(std::FILE* err);
 int printAdapter(std::FILE* out, std::FILE* err);
 
 // The scene of a given scene file, or the default scene.
-std::unique_ptr<SceneContent> makeScene(const ViewInputs& inputs);
+ViewScene makeScene(const ViewInputs& inputs);
 
-// The kernels in f32: points are rounded once to f32 on the way in, results widened on the way
-// out. Conversion buffers are kept, so a batch of a size seen before allocates nothing here.
-class DeviceBatches final : public Batches {
- public:
-  explicit DeviceBatches(webgpu::ComputeKernels& kernels) noexcept : kernels_(kernels) {}
-  std::optional<std::string> pglAction(const PGL4& m, std::span<const HomVec4> in,
-                                       std::span<HomVec4> out) override;
-  std::optional<std::string> fsDistance(std::span<const HomVec4> in, HomVec4 reference,
-                                        std::span<double> out) override;
-  std::optional<std::string> geodesicStep(std::span<const GpuGeodesicState> in, float dt,
-                                          std::span<GpuGeodesicState> out) override;
+// The exit status for a failure of the frame loop: a window that can no longer present ends the
+// program like a missing display (exit_no_window), anything else is a rendering failure.
+int exitStatusOf(const webgpu::Error& error) noexcept;
 
- private:
-  webgpu::ComputeKernels& kernels_;
-  std::vector<GpuHomVec4> points_;
-  std::vector<GpuHomVec4> results_;
-  std::vector<float> distances_;
-};
-
+// Draws a scene's frames on the device: its vertex lists uploaded once, its particles moving on
+// the device (or uploaded from the CPU), into `target`. With `keep`, every picture drawn is read
+// back and handed to the sink (headless, or a window that records).
 class DeviceRenderer final : public FrameRenderer {
  public:
-  explicit DeviceRenderer(webgpu::Renderer& renderer) noexcept : renderer_(renderer) {}
-  std::optional<std::string> draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
-                                  std::span<const ViewVertex> triangles,
-                                  std::span<const ViewVertex> lines, ImageView& image) override;
+  static webgpu::Expected<std::unique_ptr<DeviceRenderer>> create(DeviceSession& session,
+                                                                  webgpu::RenderTarget target,
+                                                                  const ViewScene& scene,
+                                                                  bool keep);
+
+  Status draw(const FrameRequest& request, ImageView& image) override;
+  Status readParticles(std::span<GpuGeodesicState> states) override;
+  Status writeParticles(std::span<const GpuGeodesicState> states) override;
+
+  DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
+                 webgpu::SceneBuffers scene, std::optional<webgpu::Particles> particles,
+                 bool keep) noexcept;
 
  private:
-  webgpu::Renderer& renderer_;
+  webgpu::RenderTarget target_;
+  webgpu::PictureRenderer picture_;
+  webgpu::SceneBuffers scene_;
+  std::optional<webgpu::Particles> particles_;
+  bool keep_;
   webgpu::Image image_;
-};
-
-// Presents each frame to a window's surface. With `record`, the picture it leaves is the frame
-// as presented (read back); without, and for a frame the surface skipped, it leaves an empty
-// picture (width 0).
-class SurfaceRenderer final : public FrameRenderer {
- public:
-  SurfaceRenderer(webgpu::Renderer& renderer, webgpu::Surface& surface, bool record) noexcept
-      : renderer_(renderer), surface_(surface), record_(record) {}
-  std::optional<std::string> draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
-                                  std::span<const ViewVertex> triangles,
-                                  std::span<const ViewVertex> lines, ImageView& image) override;
-
-  // The step of the last failure (a surface failure ends the program like a missing display).
-  webgpu::ErrorStep lastErrorStep() const noexcept { return last_error_step_; }
-
- private:
-  webgpu::Renderer& renderer_;
-  webgpu::Surface& surface_;
-  bool record_;
-  webgpu::Image image_;
-  webgpu::ErrorStep last_error_step_ = webgpu::ErrorStep::internal;
 };
 
 }  // namespace orv::view

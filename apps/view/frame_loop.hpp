@@ -1,17 +1,19 @@
 // The frame loop of orv-view, independent of the device: it owns the camera and the input state,
-// and reaches the device through `Batches` (the compute kernels) and `FrameRenderer` (the draw).
+// and reaches the device through a `FrameRenderer`, which holds the scene's static geometry and
+// the particles' states and draws the picture.
 //
 // Frame k (from 0):
 //   1. `beginFrame`, then the frame's events folded in order: the script's events of frame k
 //      (headless), or the events the window reported since the last frame;
 //   2. `camera.update(state, dt)`, then `state.mouse.clearDeltas()`, with the fixed dt (headless)
 //      or the one the window measured;
-//   3. reset_camera → `camera.reset()`; toggle_wireframe (F1) shows or hides the edges;
-//      toggle_pipeline (F2) switches the batches between the device and the CPU;
-//   4. `mvpGpu` and `worldToCamera` of the camera;
-//   5. the scene advances by dt (the default scene's RK4 and distance batches), and the PGL action
-//      batch takes every point to camera coordinates c = W·q;
-//   6. discs and edges are built from those (view_geometry.hpp), drawn, and handed to the sink.
+//   3. reset_camera → `camera.reset()`; toggle_wireframe (F1) shows or hides the edges, F3 the
+//      faces; toggle_pipeline (F2) moves the particles between the device and the CPU (their
+//      states travel along, so the picture does not jump);
+//   4. the picture's uniforms from the camera (pictureToGpu);
+//   5. the particles advance by dt and are measured from the eye: on the device, in the frame's
+//      own submissions, or on the CPU (CpuParticles), whose results are uploaded;
+//   6. the picture is drawn and handed to the sink.
 // So frame k shows the state after k + 1 updates. Escape (`should_close`) has no effect here: the
 // window reads it from `input()` and closes; headless, the loop renders the number of frames it
 // was asked for.
@@ -22,23 +24,38 @@
 
 #include <cstdint>
 #include <memory_resource>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "orv/app.hpp"
 #include "orv/input.hpp"
-#include "view/batches.hpp"
+#include "orv/webgpu/error.hpp"
 #include "view/input_script.hpp"
 #include "view/png_writer.hpp"
 #include "view/scene_content.hpp"
-#include "view/view_geometry.hpp"
 
 namespace orv::view {
 
-// Draws one frame's vertex lists with the camera's `mvp` and eye (its position); the picture it
-// leaves stays valid until the next call.
+using webgpu::Error;
+using webgpu::ErrorStep;
+using webgpu::Status;
+
+// What one frame asks the renderer to draw besides the static geometry it holds.
+struct FrameRequest {
+  GpuPicture picture;
+  bool faces = true;
+  bool edges = true;
+  // The particles (when the scene has any): advanced on the device by dt and measured from `eye`,
+  // or drawn where the CPU put them (`positions`, `distances`).
+  bool particles_on_device = true;
+  float dt = 0.0f;
+  GpuHomVec4 eye{0.0f, 0.0f, 0.0f, 1.0f};
+  std::span<const GpuHomVec4> positions;
+  std::span<const float> distances;
+};
+
+// Draws frames of one scene (given when the renderer is made).
 class FrameRenderer {
  public:
   FrameRenderer() = default;
@@ -46,9 +63,13 @@ class FrameRenderer {
   FrameRenderer& operator=(const FrameRenderer&) = delete;
   virtual ~FrameRenderer() = default;
 
-  virtual std::optional<std::string> draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
-                                          std::span<const ViewVertex> triangles,
-                                          std::span<const ViewVertex> lines, ImageView& image) = 0;
+  // Draws one frame; `image` is the picture (valid until the next call), or empty (width 0) when
+  // none is kept: a window that does not record, or a frame the surface skipped.
+  virtual Status draw(const FrameRequest& request, ImageView& image) = 0;
+  // The particles' states where the device keeps them: read when F2 moves the particles to the
+  // CPU, written when it moves them back.
+  virtual Status readParticles(std::span<GpuGeodesicState> states) = 0;
+  virtual Status writeParticles(std::span<const GpuGeodesicState> states) = 0;
 
  protected:
   FrameRenderer(FrameRenderer&&) = default;
@@ -63,7 +84,7 @@ class FrameSink {
   FrameSink& operator=(const FrameSink&) = delete;
   virtual ~FrameSink() = default;
 
-  virtual std::optional<std::string> frame(std::uint32_t index, const ImageView& image) = 0;
+  virtual Status frame(std::uint32_t index, const ImageView& image) = 0;
 
  protected:
   FrameSink(FrameSink&&) = default;
@@ -74,7 +95,7 @@ class FrameSink {
 class PngFrameSink final : public FrameSink {
  public:
   explicit PngFrameSink(const std::string& dir);
-  std::optional<std::string> frame(std::uint32_t index, const ImageView& image) override;
+  Status frame(std::uint32_t index, const ImageView& image) override;
   const PngWriter& writer() const noexcept { return writer_; }
 
  private:
@@ -88,7 +109,7 @@ class PngFrameSink final : public FrameSink {
 class RecordSink final : public FrameSink {
  public:
   explicit RecordSink(const std::string& dir) : png_(dir) {}
-  std::optional<std::string> frame(std::uint32_t index, const ImageView& image) override;
+  Status frame(std::uint32_t index, const ImageView& image) override;
   std::uint32_t written() const noexcept { return written_; }
 
  private:
@@ -99,9 +120,7 @@ class RecordSink final : public FrameSink {
 // Receives pictures and keeps none (a window that does not record).
 class DiscardSink final : public FrameSink {
  public:
-  std::optional<std::string> frame(std::uint32_t, const ImageView&) override {
-    return std::nullopt;
-  }
+  Status frame(std::uint32_t, const ImageView&) override { return {}; }
 };
 
 struct LoopSettings {
@@ -112,20 +131,19 @@ struct LoopSettings {
 
 class FrameLoop {
  public:
-  // `device` and `cpu` are the two sets of batches F2 switches between; the loop starts on
-  // `device`. `script` is sorted by frame (as parseInputScript leaves it).
-  FrameLoop(const AppConfig& config, const LoopSettings& settings, SceneContent& scene,
-            std::span<const ScriptedEvent> script, Batches& device, Batches& cpu,
-            FrameRenderer& renderer, FrameSink& sink);
+  // `scene` is the one `renderer` was made for; the loop steps its CPU particles under F2. It
+  // starts with the particles on the device. `script` is sorted by frame (as parseInputScript
+  // leaves it).
+  FrameLoop(const AppConfig& config, const LoopSettings& settings, ViewScene& scene,
+            std::span<const ScriptedEvent> script, FrameRenderer& renderer, FrameSink& sink);
   FrameLoop(const FrameLoop&) = delete;
   FrameLoop& operator=(const FrameLoop&) = delete;
   ~FrameLoop();
 
-  // Runs the next frame with the script's events and the fixed dt; describes what failed
-  // otherwise (a device error, a file not written).
-  std::optional<std::string> step();
+  // Runs the next frame with the script's events and the fixed dt.
+  Status step();
   // Runs the next frame with `events` and `dt` (a window's).
-  std::optional<std::string> step(std::span<const InputEvent> events, double dt);
+  Status step(std::span<const InputEvent> events, double dt);
   // The picture's size from the next frame on (a window that was resized).
   void resize(std::uint32_t width, std::uint32_t height) noexcept {
     settings_.width = width;
@@ -137,18 +155,18 @@ class FrameLoop {
   const InputState& input() const noexcept { return input_; }
   const LoopSettings& settings() const noexcept { return settings_; }
   bool edgesShown() const noexcept { return show_edges_; }
+  bool facesShown() const noexcept { return show_faces_; }
   bool onDevice() const noexcept { return use_device_; }
 
  private:
   // Steps 2 to 6 of a frame whose events have been folded in.
-  std::optional<std::string> finish(double dt);
+  Status finish(double dt);
+  Status moveParticles();
 
   LoopSettings settings_;
-  SceneContent& scene_;
+  ViewScene& scene_;
   std::span<const ScriptedEvent> script_;
   std::size_t next_event_ = 0;
-  Batches& device_;
-  Batches& cpu_;
   FrameRenderer& renderer_;
   FrameSink& sink_;
 
@@ -156,11 +174,9 @@ class FrameLoop {
   OrvCamera camera_;
   InputState input_;
   bool show_edges_ = true;
+  bool show_faces_ = true;
   bool use_device_ = true;
   std::uint32_t frame_ = 0;
-
-  std::vector<HomVec4> camera_coords_;
-  FrameGeometry geometry_;
 };
 
 }  // namespace orv::view

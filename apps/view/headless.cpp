@@ -14,24 +14,26 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
   std::variant<DeviceSession, int> started = startDevice(err);
   if (const int* status = std::get_if<int>(&started)) return *status;
   auto& session = std::get<DeviceSession>(started);
-  webgpu::Expected<webgpu::Renderer> renderer =
-      webgpu::Renderer::create(session.device, o.width, o.height);
+  ViewScene scene = makeScene(inputs);
+  webgpu::Expected<webgpu::RenderTarget> target =
+      webgpu::RenderTarget::offscreen(session.device, o.width, o.height);
+  if (!target) {
+    std::fprintf(err, "orv-view: %s\n", target.error().describe().c_str());
+    return exit_failed;
+  }
+  webgpu::Expected<std::unique_ptr<DeviceRenderer>> renderer =
+      DeviceRenderer::create(session, std::move(*target), scene, true);
   if (!renderer) {
     std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
     return exit_failed;
   }
-
-  const std::unique_ptr<SceneContent> scene = makeScene(inputs);
-  DeviceBatches device_batches(session.kernels);
-  CpuBatches cpu_batches;
-  DeviceRenderer device_renderer(*renderer);
   PngFrameSink sink(o.out_dir);
-  FrameLoop loop(config, {o.width, o.height, o.dt}, *scene, inputs.script, device_batches,
-                 cpu_batches, device_renderer, sink);
+  FrameLoop loop(config, {o.width, o.height, o.dt}, scene, inputs.script, **renderer, sink);
   for (std::uint32_t k = 0; k < o.frames; ++k) {
-    if (auto bad = loop.step()) {
-      std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(k), bad->c_str());
-      return exit_failed;
+    if (Status ok = loop.step(); !ok) {
+      std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(k),
+                   ok.error().describe().c_str());
+      return exitStatusOf(ok.error());
     }
   }
   return exit_ok;

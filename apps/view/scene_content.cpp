@@ -1,10 +1,12 @@
 #include "view/scene_content.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
-#include <span>
 #include <vector>
+
+#include "view/polytope.hpp"
 
 namespace orv::view {
 
@@ -27,137 +29,123 @@ class SplitMix64 {
   std::uint64_t state_;
 };
 
-double dot4(const std::array<double, 4>& a, const std::array<double, 4>& b) noexcept {
-  return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
-}
-
 // A uniformly distributed direction: a point of the unit ball by rejection, normalised.
-std::array<double, 4> randomUnit(SplitMix64& rng) noexcept {
+HomVec4 randomUnit(SplitMix64& rng) noexcept {
   for (;;) {
-    const std::array<double, 4> v{rng.symmetric(), rng.symmetric(), rng.symmetric(),
-                                  rng.symmetric()};
-    const double n2 = dot4(v, v);
+    const HomVec4 v{rng.symmetric(), rng.symmetric(), rng.symmetric(), rng.symmetric()};
+    const double n2 = HomVec4::dot(v, v);
     if (n2 > 0.01 && n2 <= 1.0) {
       const double n = std::sqrt(n2);
-      return {v[0] / n, v[1] / n, v[2] / n, v[3] / n};
+      return {v.x / n, v.y / n, v.z / n, v.w / n};
     }
   }
 }
 
-double widen(float x) noexcept { return static_cast<double>(x); }
+HomVec4 negated(HomVec4 q) noexcept { return {-q.x, -q.y, -q.z, -q.w}; }
 
-// The position of a state, widened to f64.
-HomVec4 positionOf(const GpuGeodesicState& s) noexcept {
-  return {widen(s.qx), widen(s.qy), widen(s.qz), widen(s.qw)};
+// The representative of q on p's side: p·q ≥ 0.
+HomVec4 besides(HomVec4 p, HomVec4 q) noexcept { return HomVec4::dot(p, q) < 0.0 ? negated(q) : q; }
+
+GpuVertex vertexOf(HomVec4 q, const Colour& c) noexcept {
+  return {homVec4ToGpu(q), {c[0], c[1], c[2], 1.0f}};
 }
 
-// Puts q back on S³ and v back in its tangent space with length `speed`, in f64.
-GpuGeodesicState projectState(const GpuGeodesicState& s, double speed) noexcept {
-  std::array<double, 4> q{widen(s.qx), widen(s.qy), widen(s.qz), widen(s.qw)};
-  std::array<double, 4> v{widen(s.vx), widen(s.vy), widen(s.vz), widen(s.vw)};
-  const double qn = std::sqrt(dot4(q, q));
-  if (!(qn > 0.0) || !std::isfinite(qn)) return s;
-  for (double& x : q)
-    x /= qn;
-  const double along = dot4(q, v);
-  for (std::size_t i = 0; i < 4; ++i)
-    v[i] -= along * q[i];
-  const double vn = std::sqrt(dot4(v, v));
-  if (vn > 0.0 && std::isfinite(vn)) {
-    for (double& x : v)
-      x = x / vn * speed;
-  }
-  const auto f = [](double x) { return static_cast<float>(x); };
-  return {f(q[0]), f(q[1]), f(q[2]), f(q[3]), f(v[0]), f(v[1]), f(v[2]), f(v[3])};
-}
-
-// True when the first non-zero coordinate is positive: the representative kept of ±q.
-bool isCanonical(HomVec4 q) noexcept {
-  for (const double x : {q.x, q.y, q.z, q.w}) {
-    if (x != 0.0) return x > 0.0;
-  }
-  return false;
-}
-
-// Two points of the polytope are neighbours when |cos| of their arc is the edge's within this: the
-// coordinates are exact to a few ulps, and other pairs' cosines are at least 0.3 away.
-constexpr double edge_cos_tolerance = 1e-9;
-
-// The rotation in the plane of the unit vectors c and e_w = (0, 0, 0, 1) that carries c to e_w
-// (the identity when c is ±e_w already).
-PGL4 rotationOntoW(HomVec4 c) noexcept {
-  const double cos_t = c.w;
-  HomVec4 v{-cos_t * c.x, -cos_t * c.y, -cos_t * c.z, 1.0 - cos_t * c.w};  // e_w ⟂ c, unnormalised
-  const double sin_t = v.norm();
-  if (!(sin_t > LENGTH_FLOOR)) return PGL4::identity();
-  v = {v.x / sin_t, v.y / sin_t, v.z / sin_t, v.w / sin_t};
-  // R = I + (cos − 1)(c·cᵀ + v·vᵀ) + sin·(v·cᵀ − c·vᵀ): c ↦ cos·c + sin·v = e_w, and the plane's
-  // orthogonal complement stays.
-  const std::array<double, 4> cc{c.x, c.y, c.z, c.w};
-  const std::array<double, 4> vv{v.x, v.y, v.z, v.w};
+// The rotation of the x, y, z space (w fixed) that takes the unit vector a to the unit vector b,
+// about their common normal (Rodrigues' formula; a ≠ −b).
+PGL4 rotationTaking(const std::array<double, 3>& a, const std::array<double, 3>& b) noexcept {
+  const std::array<double, 3> k{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],
+                                a[0] * b[1] - a[1] * b[0]};
+  const double c = a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+  // R = c·I + [k]ₓ + k·kᵀ/(1 + c), with |k| = sin of the angle.
+  const std::array<std::array<double, 3>, 3> cross{
+      {{0.0, -k[2], k[1]}, {k[2], 0.0, -k[0]}, {-k[1], k[0], 0.0}}};
   PGL4 r = PGL4::identity();
-  for (unsigned i = 0; i < 4; ++i) {
-    for (unsigned j = 0; j < 4; ++j) {
-      r.set(i, j,
-            r.get(i, j) + (cos_t - 1.0) * (cc[i] * cc[j] + vv[i] * vv[j]) +
-                sin_t * (vv[i] * cc[j] - cc[i] * vv[j]));
-    }
+  for (unsigned i = 0; i < 3; ++i) {
+    for (unsigned j = 0; j < 3; ++j)
+      r.set(i, j, (i == j ? c : 0.0) + cross[i][j] + k[i] * k[j] / (1.0 + c));
   }
   return r;
 }
 
-// The centre, on S³, of a tetrahedral cell of the polytope whose edges have the cosine `edge_cos`:
-// the first point and three of its neighbours that are neighbours of each other, taken as the
-// representatives with positive dot products.
-HomVec4 cellCentre(std::span<const HomVec4> points, double edge_cos) {
-  const auto adjacent = [&](HomVec4 a, HomVec4 b) {
-    return std::fabs(std::fabs(HomVec4::dot(a, b)) - edge_cos) < edge_cos_tolerance;
-  };
-  const auto towards = [](HomVec4 a, HomVec4 b) {  // the representative of b with a·b > 0
-    return HomVec4::dot(a, b) < 0.0 ? HomVec4{-b.x, -b.y, -b.z, -b.w} : b;
-  };
-  const HomVec4 a = points[0];
-  std::vector<HomVec4> cell{a};
-  for (const HomVec4& p : points) {
-    if (cell.size() == 4) break;
-    const HomVec4 q = towards(a, p);
-    bool joins = adjacent(a, q);
-    for (std::size_t k = 1; k < cell.size() && joins; ++k)
-      joins = HomVec4::dot(cell[k], q) > 0.0 && adjacent(cell[k], q);
-    if (joins) cell.push_back(q);
+// The default scene's orientation: the start (0, 0, 0, 1) is the centre of a cell (a vertex of
+// the 600-cell), and the direction of one of its windows, that towards a neighbouring cell, is
+// turned to lie a little to the right of and above straight ahead (−z).
+PGL4 startingView() {
+  const double neighbour_cos = std::numbers::phi / 2.0;  // cells π/5 apart
+  for (const HomVec4 q : icosians()) {
+    if (std::fabs(q.w - neighbour_cos) > 1e-9) continue;
+    const double n = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z);
+    const std::array<double, 3> window{q.x / n, q.y / n, q.z / n};
+    std::array<double, 3> ahead{0.16, 0.1, -1.0};
+    const double m = std::sqrt(ahead[0] * ahead[0] + ahead[1] * ahead[1] + 1.0);
+    for (double& x : ahead)
+      x /= m;
+    return rotationTaking(window, ahead);
   }
-  HomVec4 sum{};
-  for (const HomVec4& q : cell)
-    sum = {sum.x + q.x, sum.y + q.y, sum.z + q.z, sum.w + q.w};
-  return sum.normalize();
+  return PGL4::identity();
 }
 
-// The polytope's colour at the arc d from the eye: polytope_colour near the eye, dimming linearly
-// to a third of it at the far cut (the arc atan(fs_far) of the camera's projection).
-Colour polytopeColour(double d) noexcept {
-  static const double far_arc = std::atan(OrvCamera{}.fs_far);
-  double t = d / far_arc;
-  if (!(t > 0.0)) t = 0.0;
-  if (t > 1.0) t = 1.0;
-  const double brightness = 1.0 - (2.0 / 3.0) * t;
-  Colour c{};
-  for (std::size_t i = 0; i < 3; ++i)
-    c[i] = static_cast<float>(static_cast<double>(DefaultScene::polytope_colour[i]) * brightness);
-  return c;
+CpuParticles defaultParticles() {
+  SplitMix64 rng(0x0DE5C0DE600CE11u);
+  std::vector<GpuGeodesicState> states;
+  std::vector<float> speeds;
+  states.reserve(DefaultScene::particle_count);
+  speeds.reserve(DefaultScene::particle_count);
+  for (std::size_t i = 0; i < DefaultScene::particle_count; ++i) {
+    const HomVec4 q = randomUnit(rng);
+    const HomVec4 dir = randomUnit(rng);
+    const double speed = 0.3 + 0.15 * rng.symmetric();
+    const auto f = [](double x) { return static_cast<float>(x); };
+    const GpuGeodesicState raw{f(q.x),   f(q.y),   f(q.z),   f(q.w),
+                               f(dir.x), f(dir.y), f(dir.z), f(dir.w)};
+    states.push_back(projectState(raw, speed));
+    speeds.push_back(static_cast<float>(speed));
+  }
+  return CpuParticles(std::move(states), std::move(speeds));
 }
 
 }  // namespace
 
-FileScene::FileScene(const Scene& scene) {
-  list_.positions.reserve(scene.points.size());
-  list_.colours.reserve(scene.points.size());
-  for (const ScenePoint& p : scene.points) {
-    list_.positions.push_back(p.position);
-    list_.colours.push_back(p.colour);
+void SceneLists::addPoint(HomVec4 q, const Colour& colour) {
+  points.push_back(vertexOf(q, colour));
+}
+
+void SceneLists::addEdge(HomVec4 a, HomVec4 b, const Colour& colour_a, const Colour& colour_b) {
+  edges.push_back(vertexOf(a, colour_a));
+  edges.push_back(vertexOf(besides(a, b), colour_b));
+}
+
+void SceneLists::addTriangle(HomVec4 a, HomVec4 b, HomVec4 c, const Colour& colour) {
+  HomVec4 b_side = besides(a, b);
+  HomVec4 c_side = besides(a, c);
+  // A side a quarter circle long leaves its point's sign free: it follows the third side.
+  if (HomVec4::dot(a, b) == 0.0) b_side = besides(c_side, b);
+  if (HomVec4::dot(a, c) == 0.0) c_side = besides(b_side, c);
+  triangles.push_back(vertexOf(a, colour));
+  triangles.push_back(vertexOf(b_side, colour));
+  triangles.push_back(vertexOf(c_side, colour));
+}
+
+ViewScene fileScene(const Scene& scene) {
+  ViewScene view;
+  SceneLists& lists = view.lists;
+  lists.points.reserve(scene.points.size());
+  for (const ScenePoint& p : scene.points)
+    lists.addPoint(p.position, p.colour);
+  lists.edges.reserve(2 * scene.edges.size());
+  for (const SceneEdge& e : scene.edges) {
+    const ScenePoint& a = scene.points[e.a];
+    const ScenePoint& b = scene.points[e.b];
+    lists.addEdge(a.position, b.position, a.colour, b.colour);
   }
-  list_.edges.reserve(scene.edges.size());
-  for (const SceneEdge& e : scene.edges)
-    list_.addEdge(e.a, e.b);
+  lists.triangles.reserve(3 * scene.triangles.size());
+  for (const SceneTriangle& t : scene.triangles) {
+    lists.addTriangle(scene.points[t.a].position, scene.points[t.b].position,
+                      scene.points[t.c].position, t.colour);
+  }
+  view.style.fog = scene.fog;
+  view.style.point_radius = scene.point_radius;
+  return view;
 }
 
 std::vector<HomVec4> icosians() {
@@ -197,75 +185,43 @@ std::vector<HomVec4> icosians() {
   return v;
 }
 
-Colour distanceColour(double d) noexcept {
-  constexpr Colour near{1.00f, 0.85f, 0.30f};
-  constexpr Colour middle{0.95f, 0.30f, 0.35f};
-  constexpr Colour far{0.25f, 0.40f, 1.00f};
-  double t = d / (std::numbers::pi / 2.0);
-  if (!(t > 0.0)) t = 0.0;
-  if (t > 1.0) t = 1.0;
-  const Colour& a = t < 0.5 ? near : middle;
-  const Colour& b = t < 0.5 ? middle : far;
-  const double u = t < 0.5 ? t * 2.0 : t * 2.0 - 1.0;
-  return mix(a, b, u);
+Colour faceColour(HomVec4 centre) noexcept {
+  // The face centre's direction, as a tint: each channel from one coordinate pair, so that
+  // neighbouring faces (whose centres differ by an arc of about 0.37) differ visibly.
+  const auto channel = [](double a, double b) {
+    return static_cast<float>(0.42 + 0.5 * std::fabs(std::sin(3.0 * a + 2.0 * b)));
+  };
+  return {channel(centre.x, centre.w), channel(centre.y, centre.x), channel(centre.z, centre.y)};
 }
 
-DefaultScene::DefaultScene() {
-  // The edge arc π/5 has cosine φ/2; other pairs of vertices are at least π/3 apart (cosine ½).
-  const double edge_cos = std::numbers::phi / 2.0;
-  for (const HomVec4 q : icosians()) {
-    if (!isCanonical(q)) continue;
-    list_.positions.push_back(q);
-    list_.colours.push_back(polytope_colour);
+ViewScene defaultScene() {
+  const Polytope120 polytope = regular120Cell();
+  const PGL4 turn = startingView();
+  ViewScene view;
+  SceneLists& lists = view.lists;
+  std::vector<HomVec4> frame;
+  frame.reserve(30);
+  lists.triangles.reserve(polytope.faces.size() * 30);
+  for (const Polytope120::Face& face : polytope.faces) {
+    frame.clear();
+    appendFaceFrame(face, DefaultScene::opening, frame);
+    const Colour colour = faceColour(turn.apply(face.centre));
+    for (const HomVec4& corner : frame)
+      lists.triangles.push_back(vertexOf(turn.apply(corner), colour));
   }
-  // Turned so that the camera starts at the centre of a cell, amid its four corners, rather than
-  // on a vertex (whose edges would be seen end on).
-  const PGL4 turn = rotationOntoW(cellCentre(list_.positions, edge_cos));
-  for (HomVec4& q : list_.positions)
-    q = turn.apply(q);
-  const auto count = static_cast<std::uint32_t>(list_.positions.size());
-  for (std::uint32_t i = 0; i < count; ++i) {
-    for (std::uint32_t j = i + 1; j < count; ++j) {
-      const double d = std::fabs(HomVec4::dot(list_.positions[i], list_.positions[j]));
-      if (std::fabs(d - edge_cos) < edge_cos_tolerance) list_.addEdge(i, j);
-    }
+  lists.edges.reserve(2 * polytope.edges.size());
+  for (const auto& [a, b] : polytope.edges) {
+    lists.addEdge(turn.apply(polytope.vertices[a]), turn.apply(polytope.vertices[b]),
+                  DefaultScene::edge_colour, DefaultScene::edge_colour);
   }
-
-  SplitMix64 rng(0x0DE5C0DE600CE11u);
-  states_.reserve(particle_count);
-  speeds_.reserve(particle_count);
-  for (std::size_t i = 0; i < particle_count; ++i) {
-    const std::array<double, 4> q = randomUnit(rng);
-    const std::array<double, 4> dir = randomUnit(rng);
-    const double speed = 0.3 + 0.15 * rng.symmetric();
-    const auto f = [](double x) { return static_cast<float>(x); };
-    const GpuGeodesicState raw{f(q[0]),   f(q[1]),   f(q[2]),   f(q[3]),
-                               f(dir[0]), f(dir[1]), f(dir[2]), f(dir[3])};
-    states_.push_back(projectState(raw, speed));
-    speeds_.push_back(static_cast<float>(speed));
-  }
-  next_.resize(particle_count);
-  distances_.resize(polytope_points + particle_count);
-  for (const GpuGeodesicState& s : states_) {
-    list_.positions.push_back(positionOf(s));
-    list_.colours.push_back(distanceColour(0.0));
-  }
-}
-
-std::optional<std::string> DefaultScene::advance(Batches& batches, float dt, HomVec4 eye) {
-  if (auto bad = batches.geodesicStep(states_, dt, next_)) return bad;
-  const std::span<HomVec4> particles =
-      std::span(list_.positions).subspan(polytope_points, states_.size());
-  for (std::size_t i = 0; i < states_.size(); ++i) {
-    states_[i] = projectState(next_[i], static_cast<double>(speeds_[i]));
-    particles[i] = positionOf(states_[i]);
-  }
-  if (auto bad = batches.fsDistance(list_.positions, eye, distances_)) return bad;
-  for (std::size_t i = 0; i < polytope_points; ++i)
-    list_.colours[i] = polytopeColour(distances_[i]);
-  for (std::size_t i = 0; i < states_.size(); ++i)
-    list_.colours[polytope_points + i] = distanceColour(distances_[polytope_points + i]);
-  return std::nullopt;
+  lists.points.reserve(polytope.vertices.size());
+  for (const HomVec4& v : polytope.vertices)
+    lists.addPoint(turn.apply(v), DefaultScene::corner_colour);
+  view.style.fog = DefaultScene::fog;
+  view.style.point_radius = DefaultScene::corner_radius;
+  view.style.particle_radius = DefaultScene::particle_radius;
+  view.particles = defaultParticles();
+  return view;
 }
 
 }  // namespace orv::view

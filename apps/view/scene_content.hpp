@@ -1,86 +1,71 @@
-// What the frame loop shows: the points and edges of a scene file, or the default scene.
+// What the frame loop shows: the points, edges and faces of a scene file, or the default scene,
+// as the vertex lists that are uploaded to the device once; how they are drawn (fog, the radius
+// of the points' spheres); and the default scene's moving particles.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <vector>
 
+#include "orv/app.hpp"
 #include "orv/gpu.hpp"
-#include "view/batches.hpp"
+#include "orv/webgpu.hpp"
+#include "view/particles.hpp"
 #include "view/scene_file.hpp"
-#include "view/view_geometry.hpp"
 
 namespace orv::view {
 
-class SceneContent {
- public:
-  SceneContent() = default;
-  SceneContent(const SceneContent&) = delete;
-  SceneContent& operator=(const SceneContent&) = delete;
-  virtual ~SceneContent() = default;
+// The static vertex lists of a picture (webgpu::SceneGeometry's layout).
+struct SceneLists {
+  std::vector<GpuVertex> points;
+  std::vector<GpuVertex> edges;      // two per edge
+  std::vector<GpuVertex> triangles;  // three per face
 
-  // Brings the draw list to the next frame: moves what moves by `dt` seconds and recolours what
-  // depends on the eye, with `batches` doing the work. Allocates nothing.
-  virtual std::optional<std::string> advance(Batches& batches, float dt, HomVec4 eye) = 0;
-  virtual const DrawList& drawList() const noexcept = 0;
+  void addPoint(HomVec4 q, const Colour& colour);
+  // The chord between a and the representative of b on a's side (a·b ≥ 0): the shorter arc.
+  void addEdge(HomVec4 a, HomVec4 b, const Colour& colour_a, const Colour& colour_b);
+  // The flat triangle between a and the representatives of b and c on a's side (where a side is a
+  // quarter circle, on the side of the third point); its sides are the shorter arcs whenever
+  // (a·b)(b·c)(c·a) ≥ 0, as for a scene file's triangles.
+  void addTriangle(HomVec4 a, HomVec4 b, HomVec4 c, const Colour& colour);
 
- protected:
-  SceneContent(SceneContent&&) = default;
-  SceneContent& operator=(SceneContent&&) = default;
+  webgpu::SceneGeometry geometry() const noexcept { return {points, edges, triangles}; }
 };
 
-// A scene file's points and edges, in their own colours; nothing moves.
-class FileScene final : public SceneContent {
- public:
-  explicit FileScene(const Scene& scene);
-  std::optional<std::string> advance(Batches&, float, HomVec4) override { return std::nullopt; }
-  const DrawList& drawList() const noexcept override { return list_; }
-
- private:
-  DrawList list_;
+struct ViewScene {
+  SceneLists lists;
+  PictureStyle style;
+  CpuParticles particles;  // none for a scene file
 };
+
+// A scene file's points, edges (blending their ends' colours) and triangles, with its fog and
+// point radius.
+ViewScene fileScene(const Scene& scene);
 
 // The 120 unit icosians: the vertices of the 600-cell inscribed in S³, in the order (±1, 0, 0, 0)
 // and its permutations, (±½, ±½, ±½, ±½), then the even permutations of ½(±φ, ±1, ±1/φ, 0).
 std::vector<HomVec4> icosians();
 
-// The colour of a point at Fubini–Study distance `d` (radians, [0, π/2]) from the eye: warm yellow
-// near, red at π/4, blue far; clamped outside the range.
-Colour distanceColour(double d) noexcept;
-
-// The default scene: the 600-cell's vertices and edges, which tile all of S³ so that its geometry
-// shows wherever the camera flies, and particles moving along great circles.
-//
-// In projective space q and −q are one point, so the 120 vertices are 60 points and the 720 edges
-// 360 (the representatives kept have their first non-zero coordinate positive); each point has 12
-// neighbours at the edge arc π/5. The particles start at random places with random directions
-// and angular speeds between 0.15 and 0.45 rad/s (a fixed seed, so every run is the same); each
-// frame the RK4 batch advances them, their states are projected back onto S³ and its tangent
-// space (f32 rounding would otherwise drift), and the distance batch colours them by their
-// distance from the eye. The same batch gives the polytope's points their distances: the polytope
-// is drawn bright near the eye and fading towards the far cut, its edges blending the colours of
-// their ends, so that depth reads at a glance.
-class DefaultScene final : public SceneContent {
- public:
-  static constexpr std::size_t polytope_points = 60;
+// The default scene: the 120-cell, whose 60 dodecahedral cells tile all of elliptic space, so that
+// wherever the camera flies it is inside one of them. Each pentagonal face is a frame around a
+// window (default_opening of its size), so that the eye sees through cell after cell, out to the
+// far images; its edges and corners are drawn, and fog dims what is far. The camera starts at the
+// centre of a cell, looking out through one of its windows, a little off its axis. 300 particles
+// move along great circles of their own (random places and directions from a fixed seed, angular
+// speeds between 0.15 and 0.45 rad/s), coloured by their distance from the eye.
+struct DefaultScene {
   static constexpr std::size_t particle_count = 300;
-  // The polytope's colour next to the eye; it fades to a third of it at the far cut.
-  static constexpr Colour polytope_colour{0.62f, 0.78f, 1.00f};
-
-  DefaultScene();
-  std::optional<std::string> advance(Batches& batches, float dt, HomVec4 eye) override;
-  const DrawList& drawList() const noexcept override { return list_; }
-
-  std::span<const GpuGeodesicState> particles() const noexcept { return states_; }
-
- private:
-  DrawList list_;  // the polytope's points first, then the particles
-  std::vector<GpuGeodesicState> states_;
-  std::vector<GpuGeodesicState> next_;
-  std::vector<float> speeds_;      // each particle's angular speed, kept through the projection
-  std::vector<double> distances_;  // of every point of list_, from the eye
+  static constexpr double opening = 0.72;
+  static constexpr double fog = 0.55;
+  static constexpr double corner_radius = 0.007;
+  static constexpr double particle_radius = 0.012;
+  static constexpr Colour edge_colour{0.92f, 0.94f, 1.0f};
+  static constexpr Colour corner_colour{1.0f, 0.96f, 0.85f};
 };
+
+ViewScene defaultScene();
+
+// The frame colour of a face with this centre: pale tints that differ from face to face.
+Colour faceColour(HomVec4 centre) noexcept;
 
 }  // namespace orv::view

@@ -163,24 +163,27 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
                  ok.error().describe().c_str());
     return exit_no_window;
   }
-  webgpu::Expected<webgpu::Renderer> renderer = webgpu::Renderer::create(session.device, *surface);
+  ViewScene scene = makeScene(inputs);
+  webgpu::Expected<webgpu::RenderTarget> target =
+      webgpu::RenderTarget::forSurface(session.device, *surface);
+  if (!target) {
+    std::fprintf(err, "orv-view: %s\n", target.error().describe().c_str());
+    return exit_failed;
+  }
+  webgpu::Expected<std::unique_ptr<DeviceRenderer>> renderer =
+      DeviceRenderer::create(session, std::move(*target), scene, record);
   if (!renderer) {
     std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
     return exit_failed;
   }
-
-  const std::unique_ptr<SceneContent> scene = makeScene(inputs);
-  DeviceBatches device_batches(session.kernels);
-  CpuBatches cpu_batches;
-  SurfaceRenderer surface_renderer(*renderer, *surface, record);
   std::unique_ptr<FrameSink> sink;
   if (record) {
     sink = std::make_unique<RecordSink>(o.record_dir);
   } else {
     sink = std::make_unique<DiscardSink>();
   }
-  FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, *scene,
-                 {}, device_batches, cpu_batches, surface_renderer, *sink);
+  FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, scene,
+                 {}, **renderer, *sink);
 
   WindowEvents events(max_window_events);
   connectCallbacks(window.get(), events);
@@ -190,6 +193,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   Clock::time_point last = Clock::now();
   bool first = true;
   Readout readout(title, last);
+  VsyncPacer pacer(period);
 
   while (glfwWindowShouldClose(window.get()) == GLFW_FALSE) {
     glfwPollEvents();
@@ -221,12 +225,12 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     const double dt = first ? 0.0 : frameDt(last, start);
     first = false;
     last = start;
-    if (auto bad = loop.step(events.events(), dt)) {
-      const bool surface_failed = surface_renderer.lastErrorStep() == webgpu::ErrorStep::surface;
+    if (Status ok = loop.step(events.events(), dt); !ok) {
       std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(loop.framesDone()),
-                   bad->c_str());
-      return surface_failed ? exit_no_window : exit_failed;
+                   ok.error().describe().c_str());
+      return exitStatusOf(ok.error());
     }
+    const Clock::time_point drawn = Clock::now();
     events.clear();
 
     const InputState& input = loop.input();
@@ -243,7 +247,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
       events.moveOrigin(x, y);
     }
     readout.frameDone(window.get(), loop.camera(), Clock::now());
-    if (o.vsync) std::this_thread::sleep_until(start + period);
+    if (o.vsync && pacer.mustSleep(drawn - start)) std::this_thread::sleep_until(start + period);
   }
   return exit_ok;
 }

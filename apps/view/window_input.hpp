@@ -22,6 +22,36 @@ inline constexpr double max_frame_dt = 0.1;
 double frameDt(std::chrono::steady_clock::time_point from,
                std::chrono::steady_clock::time_point to) noexcept;
 
+// Whether a window with vsync must pace itself. With FIFO presentation a display holds each frame
+// back until its vertical blank, so the loop needs no sleep of its own (sleeping as well would
+// make it miss blanks); a display server without a vertical blank, such as Xvfb, presents at
+// once, and the loop then sleeps out the rest of the frame period. The pacer watches how long
+// frames take to draw and present, sleep excluded: it starts by trusting the surface, and asks for
+// sleep once that time averages clearly below the period (a surface that does not block).
+class VsyncPacer {
+ public:
+  explicit VsyncPacer(std::chrono::steady_clock::duration period) noexcept
+      : period_(std::chrono::duration<double>(period).count()), average_(period_) {}
+
+  // Takes the time the last frame took from its start to its present, and says whether to sleep
+  // out the rest of the period.
+  bool mustSleep(std::chrono::steady_clock::duration frame) noexcept {
+    const double seconds = std::chrono::duration<double>(frame).count();
+    average_ += smoothing * (seconds - average_);
+    return average_ < blocking_share * period_;
+  }
+
+  // About the last 20 frames count.
+  static constexpr double smoothing = 0.05;
+  // A surface that blocks presents about once a period; one whose frames average below this share
+  // of it does not block.
+  static constexpr double blocking_share = 0.8;
+
+ private:
+  double period_;
+  double average_;
+};
+
 // The most events a window queues for one frame: far more than a frame sees (a fast mouse reports
 // a few hundred motions a second), so that no key or button event is lost. The frame loop folds
 // every one of them; its InputState keeps only the first AppConfig::max_events in its list.

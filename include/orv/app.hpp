@@ -150,6 +150,11 @@ PointImage imageOfCamera(const PictureProjection& p, HomVec4 c, double rho) noex
 PointImage imageOfPoint(const PictureProjection& p, const PGL4& world_to_camera, HomVec4 q,
                         double rho) noexcept;
 
+// The inverse of the rule: camera coordinates of the unit point seen at pixel (x, y) at the arc t
+// along its line of sight (a near image for t < π/2, the far image of a point behind the camera
+// for t > π/2).
+HomVec4 cameraPointAt(const PictureProjection& p, double x, double y, double t) noexcept;
+
 // The arc t from the eye at which a fragment with camera coordinates c is seen (either copy gives
 // the same ray; the copy with c.z < 0 is the one in front): atan2(|c.xyz|, c.w) of that copy,
 // π/2 when c.z = 0.
@@ -160,10 +165,10 @@ double fogFactor(double sigma, double t) noexcept;
 
 // How a picture draws what the camera sees, besides the rule above.
 struct PictureStyle {
-  double fog = 0.0;                                 // σ of fogFactor, ≥ 0
-  double point_radius = DEFAULT_POINT_RADIUS;       // ρ of a scene's points
-  double particle_radius = DEFAULT_POINT_RADIUS;    // ρ of moving particles
-  double line_width_px = 2.0;                       // edges, at least 1.5 px
+  double fog = 0.0;                               // σ of fogFactor, ≥ 0
+  double point_radius = DEFAULT_POINT_RADIUS;     // ρ of a scene's points
+  double particle_radius = DEFAULT_POINT_RADIUS;  // ρ of moving particles
+  double line_width_px = 2.0;                     // edges, at least 1.5 px
   // Edges are drawn this much nearer (an arc) than they are, so that an edge bordering a face
   // shows on it rather than fighting it for the same depth.
   double edge_lift = 2e-4;

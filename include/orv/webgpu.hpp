@@ -1,19 +1,20 @@
 // orv_webgpu: ORV on a real WebGPU implementation (Dawn's C API). A Device brings up an instance,
 // an adapter and a device; ComputeKernels runs the four compute kernels of orv_gpu's shader library
-// on it, taking and returning the f32 records of orv_gpu; a Renderer draws points and great-circle
-// edges through the vertex shader `dehomogenize_vertex` into an offscreen RGBA8 image, or into
-// the textures of a Surface (an X11 window) that it presents.
+// on it, taking and returning the f32 records of orv_gpu; a PictureRenderer draws the picture that
+// light makes in elliptic space (picture.wgsl) from a scene kept on the device (SceneBuffers) and
+// particles that move on the device (Particles), into a RenderTarget: an offscreen RGBA8 image,
+// or the textures of a Surface (an X11 window) that it presents.
 //
 // Errors are values: every operation that can fail returns an Expected<T> (or Status), whose
 // Error names the step that failed and carries the implementation's message. Nothing here throws
 // except Expected::value() on an error, and no result is handed back from a device that was lost,
 // a Null backend, or a command the implementation rejected.
 //
-// Device objects (pipelines, bind group layouts, shader modules) are made once, when a
-// ComputeKernels or Renderer is created; a call only writes buffers, records commands and waits.
-// Buffers grow geometrically and are reused. ComputeKernels and Renderer keep their Device's
-// internals alive, so they may outlive the Device object that made them; none of these types may
-// be used from two threads at once.
+// Device objects (pipelines, bind group layouts, bind groups, shader modules) are made once, when
+// the object that uses them is created; a frame only writes buffers, records commands and, where
+// asked to read something back, waits. Every object keeps its Device's internals alive, so it may
+// outlive the Device object that made it; none of these types may be used from two threads at
+// once.
 #pragma once
 
 #include <array>
@@ -30,98 +31,9 @@
 #include <vector>
 
 #include "orv/gpu/records.hpp"
+#include "orv/webgpu/error.hpp"
 
 namespace orv::webgpu {
-
-// ---------------------------------------------------------------------------------------------
-// Errors
-
-// The step that failed.
-enum class ErrorStep : std::uint8_t {
-  instance,  // creating the WebGPU instance
-  adapter,   // no adapter for the requested backend
-  backend,   // an adapter whose backend cannot compute (Dawn's Null backend) or was not asked for
-  device,    // requesting the device
-  shader_module,  // compiling a WGSL text; the message holds line:column of each error
-  pipeline,       // creating a layout or pipeline
-  argument,       // a call's arguments (an output shorter than its input, a partial primitive)
-  validation,     // a command the implementation rejected
-  out_of_memory,  // the implementation could not allocate
-  internal,       // an internal error of the implementation
-  device_lost,    // the device was lost or destroyed
-  map,            // reading results back failed
-  timeout,        // the device did not finish within DeviceOptions::timeout
-  surface,        // creating, configuring or presenting to a window's surface
-};
-
-std::string_view toString(ErrorStep step) noexcept;
-
-struct Error {
-  ErrorStep step = ErrorStep::internal;
-  std::string message;
-
-  // "<step>: <message>", e.g. "shader_module: fragment:3:9: error: unresolved value 'x'".
-  std::string describe() const;
-};
-
-// A T or the Error that prevented it.
-template <class T>
-class [[nodiscard]] Expected {
- public:
-  Expected(T value) : v_(std::in_place_index<0>, std::move(value)) {}      // NOLINT: implicit
-  Expected(Error error) : v_(std::in_place_index<1>, std::move(error)) {}  // NOLINT: implicit
-
-  bool has_value() const noexcept { return v_.index() == 0; }
-  explicit operator bool() const noexcept { return has_value(); }
-
-  // The value; throws std::runtime_error with the error's description when there is none.
-  T& value() & {
-    check();
-    return std::get<0>(v_);
-  }
-  const T& value() const& {
-    check();
-    return std::get<0>(v_);
-  }
-  T&& value() && {
-    check();
-    return std::get<0>(std::move(v_));
-  }
-  T* operator->() { return &value(); }
-  const T* operator->() const { return &value(); }
-  T& operator*() & { return value(); }
-  const T& operator*() const& { return value(); }
-
-  // The error; only meaningful when has_value() is false.
-  const Error& error() const { return std::get<1>(v_); }
-
- private:
-  void check() const {
-    if (v_.index() != 0) throw std::runtime_error(std::get<1>(v_).describe());
-  }
-  std::variant<T, Error> v_;
-};
-
-// Success, or the Error that prevented it.
-template <>
-class [[nodiscard]] Expected<void> {
- public:
-  Expected() = default;
-  Expected(Error error) : error_(std::move(error)), failed_(true) {}  // NOLINT: implicit
-
-  bool has_value() const noexcept { return !failed_; }
-  explicit operator bool() const noexcept { return has_value(); }
-  void value() const {
-    if (failed_) throw std::runtime_error(error_.describe());
-  }
-  const Error& error() const { return error_; }
-
- private:
-  Error error_;
-  bool failed_ = false;
-};
-
-using Status = Expected<void>;
 
 // ---------------------------------------------------------------------------------------------
 // Device
@@ -186,6 +98,11 @@ class Device {
   const AdapterInfo& adapter() const noexcept;
   std::string_view adapterName() const noexcept { return adapter().name; }
 
+  // How many times the host has waited for this device so far: for the adapter and the device,
+  // for error scopes while objects are made, and for every read-back. A frame that reads nothing
+  // back adds none.
+  std::uint64_t roundTrips() const noexcept;
+
   // Success while the device works; a device_lost error once it was lost or destroyed, or the
   // first error the implementation reported outside any operation of ours (which it clears).
   Status status();
@@ -216,7 +133,8 @@ struct ComputeOptions {
 
 namespace detail {
 struct KernelsState;
-}
+struct KernelsAccess;
+}  // namespace detail
 
 // The four compute kernels of orv_gpu (allComputePipelines(), compiled from buildWgslModule()
 // once). Each call uploads its input, dispatches one invocation per element (in whole workgroups;
@@ -253,29 +171,11 @@ class ComputeKernels {
  private:
   explicit ComputeKernels(std::unique_ptr<detail::KernelsState> state) noexcept;
   std::unique_ptr<detail::KernelsState> state_;
+  friend struct detail::KernelsAccess;  // the particles run two of the kernels
 };
 
 // ---------------------------------------------------------------------------------------------
-// Render path
-
-// One vertex of the vertex shader `dehomogenize_vertex`: locations 0 (position), 1 (normal) and
-// 2 (uv), with a stride of 48 bytes. The renderer passes a colour (r, g, b) as the normal
-// (r, g, b, 1); uv (±1, ±1) at the corners of a quad draws a disc, and lines use uv (0, 0).
-struct RenderVertex {
-  GpuHomVec4 position;
-  GpuHomVec4 normal;
-  std::array<float, 2> uv{};
-};
-
-// The vertex shader's uniforms: binding 0 `mvp` and binding 1 `eye`, the camera's position on S³
-// (the shader draws the copy ±q of each point with eye·q ≥ 0).
-struct FrameUniforms {
-  GpuPGL4 mvp;
-  GpuHomVec4 eye{0.0f, 0.0f, 0.0f, 1.0f};
-};
-
-static_assert(sizeof(RenderVertex) == 48 && offsetof(RenderVertex, normal) == 16 &&
-              offsetof(RenderVertex, uv) == 32);
+// The picture
 
 // An RGBA8 picture, 4 bytes a pixel, rows tightly packed, row 0 at the top.
 struct Image {
@@ -291,65 +191,161 @@ struct Image {
 };
 
 namespace detail {
-struct RendererState;
+struct SceneBuffersState;
+struct ParticlesState;
+struct TargetState;
+struct PictureState;
 struct SurfaceState;
 }  // namespace detail
 
 class Surface;
 
-// What became of a frame drawn to a surface.
+// What a picture shows that does not move, as world points with colours:
+//   points     one vertex each, drawn as a small sphere (GpuPicture::arcs.w its radius);
+//   edges      two vertices each, the ends of a chord of R⁴: pass representatives whose dot
+//              product is non-negative, so that the chord projects onto the shorter arc;
+//   triangles  three vertices each, a flat triangle of R⁴, i.e. a geodesic one: pass
+//              representatives whose pairwise dot products are non-negative.
+struct SceneGeometry {
+  std::span<const GpuVertex> points;
+  std::span<const GpuVertex> edges;
+  std::span<const GpuVertex> triangles;
+};
+
+// A SceneGeometry uploaded once into buffers of the device (move-only).
+class SceneBuffers {
+ public:
+  // An edge list whose length is odd or a triangle list whose length is not a multiple of 3 is an
+  // argument error.
+  static Expected<SceneBuffers> create(Device& device, const SceneGeometry& geometry);
+
+  SceneBuffers(SceneBuffers&&) noexcept;
+  SceneBuffers& operator=(SceneBuffers&&) noexcept;
+  SceneBuffers(const SceneBuffers&) = delete;
+  SceneBuffers& operator=(const SceneBuffers&) = delete;
+  ~SceneBuffers();
+
+  std::size_t points() const noexcept;
+  std::size_t edges() const noexcept;
+  std::size_t triangles() const noexcept;
+
+ private:
+  explicit SceneBuffers(std::unique_ptr<detail::SceneBuffersState> state) noexcept;
+  std::unique_ptr<detail::SceneBuffersState> state_;
+  friend struct detail::PictureState;
+};
+
+// Points moving along great circles of S³ whose states stay on the device (move-only). `step`
+// queues three kernels without waiting for them: geodesic_rk4_step from the current states,
+// geodesic_project back onto S³ with each particle's own speed, and fs_distance_batch from the
+// eye; the picture then draws the positions coloured by those distances. `upload` instead takes
+// positions and distances computed elsewhere (the CPU reference batches).
+class Particles {
+ public:
+  // `speeds[i]` is the angular speed that particle i keeps; both spans must be as long as each
+  // other and not empty (argument errors otherwise).
+  static Expected<Particles> create(ComputeKernels& kernels,
+                                    std::span<const GpuGeodesicState> states,
+                                    std::span<const float> speeds);
+
+  Particles(Particles&&) noexcept;
+  Particles& operator=(Particles&&) noexcept;
+  Particles(const Particles&) = delete;
+  Particles& operator=(const Particles&) = delete;
+  ~Particles();
+
+  std::size_t size() const noexcept;
+
+  // Advances every particle by dt and measures its distance from `eye`, on the device.
+  Status step(float dt, GpuHomVec4 eye);
+  // The positions and distances to draw, computed elsewhere; each span as long as size().
+  Status upload(std::span<const GpuHomVec4> positions, std::span<const float> distances);
+
+  // The current states, read back (waits for the device); `out` as long as size().
+  Status readStates(std::span<GpuGeodesicState> out);
+  // Replaces the current states (the next `step` starts from them); as long as size().
+  Status writeStates(std::span<const GpuGeodesicState> states);
+
+ private:
+  explicit Particles(std::unique_ptr<detail::ParticlesState> state) noexcept;
+  std::unique_ptr<detail::ParticlesState> state_;
+  friend struct detail::PictureState;
+};
+
+// Where a picture is drawn: an offscreen RGBA8 image of a fixed size, or the current texture of a
+// window's surface, each with its 4× multisampled colour and depth buffers and a read-back buffer
+// (move-only). The picture is drawn multisampled and resolved into the image or the texture.
+class RenderTarget {
+ public:
+  // Each side 1 to the device's largest texture side (an argument error otherwise).
+  static Expected<RenderTarget> offscreen(Device& device, std::uint32_t width,
+                                          std::uint32_t height);
+  // The surface's textures, in its format, at the size it is configured for (followed whenever
+  // it is configured again). The surface must outlive the target.
+  static Expected<RenderTarget> forSurface(Device& device, Surface& surface);
+
+  RenderTarget(RenderTarget&&) noexcept;
+  RenderTarget& operator=(RenderTarget&&) noexcept;
+  RenderTarget(const RenderTarget&) = delete;
+  RenderTarget& operator=(const RenderTarget&) = delete;
+  ~RenderTarget();
+
+  // The size of the pictures drawn: fixed offscreen; for a surface, the size of the last frame
+  // drawn (0 × 0 before the first), which is the size the surface was configured for then.
+  std::uint32_t width() const noexcept;
+  std::uint32_t height() const noexcept;
+
+ private:
+  explicit RenderTarget(std::unique_ptr<detail::TargetState> state) noexcept;
+  std::unique_ptr<detail::TargetState> state_;
+  friend class PictureRenderer;
+};
+
+// What became of a frame.
 enum class FrameOutcome : std::uint8_t {
-  presented,
+  presented,  // drawn (offscreen), or drawn and presented (surface)
   // The surface gave no texture: it was outdated or lost (a window being resized or minimised),
   // and the surface was configured again at its size, or it was not ready in time. Nothing was
   // drawn.
   skipped,
 };
 
-// Draws with a 32-bit depth buffer: clear to opaque black, depth test "less", the triangle list,
-// then the line list; both through `dehomogenize_vertex` and the fragment shader
-// `unshaded_fragment` (colour from the normal, discs cut from quads by uv·uv ≤ 1). The target is
-// an offscreen RGBA8 texture of a fixed size (`draw`), or the current texture of a surface
-// (`present`); the same pass is recorded into either.
-class Renderer {
+// What one frame draws besides the uniforms: any of the scene's three kinds of primitive, and
+// the particles' current positions and distances.
+struct PictureContent {
+  const SceneBuffers* scene = nullptr;
+  bool faces = true;
+  bool edges = true;
+  bool points = true;
+  const Particles* particles = nullptr;
+};
+
+// The picture pass of picture.wgsl (faces, edges, points, particles, in that order, one depth
+// test of t/π per fragment), its pipelines made once for a target's format (move-only). A frame
+// writes the uniform block, records the pass, submits it and, for a surface, presents; nothing
+// waits for the device unless the frame is read back.
+class PictureRenderer {
  public:
-  // An offscreen renderer of width × height pixels.
-  static Expected<Renderer> create(Device& device, std::uint32_t width, std::uint32_t height);
-  // A renderer for `surface`'s textures, in the surface's format; its depth buffer follows the
-  // size that the surface is configured for. Pipelines are made here, once.
-  static Expected<Renderer> create(Device& device, const Surface& surface);
+  static Expected<PictureRenderer> create(Device& device, const RenderTarget& target);
 
-  Renderer(Renderer&&) noexcept;
-  Renderer& operator=(Renderer&&) noexcept;
-  Renderer(const Renderer&) = delete;
-  Renderer& operator=(const Renderer&) = delete;
-  ~Renderer();
+  PictureRenderer(PictureRenderer&&) noexcept;
+  PictureRenderer& operator=(PictureRenderer&&) noexcept;
+  PictureRenderer(const PictureRenderer&) = delete;
+  PictureRenderer& operator=(const PictureRenderer&) = delete;
+  ~PictureRenderer();
 
-  // The size of the frames drawn. Offscreen: the size the renderer was made with. For a surface:
-  // the size of the last frame presented (0 × 0 before the first), which is the size the surface
-  // was configured for then.
-  std::uint32_t width() const noexcept;
-  std::uint32_t height() const noexcept;
-
-  // Offscreen: draws one frame and reads it back into `out` (resized only when its size differs).
-  // The triangle list's length must be a multiple of 3, the line list's a multiple of 2.
-  Status draw(const FrameUniforms& uniforms, std::span<const RenderVertex> triangles,
-              std::span<const RenderVertex> lines, Image& out);
-
-  // For a surface: draws one frame into the surface's current texture and presents it. With
-  // `record` (the surface configured `readable`), the presented picture is also read back into
-  // it as RGBA8, whatever the surface's channel order. A texture the surface cannot give skips
-  // the frame: an outdated or lost one after configuring the surface again at its size, one that
-  // timed out as it is. A suboptimal texture (the window was resized) is drawn and presented;
-  // configuring the surface for the window's new size is the caller's. Any other failure is an
-  // error.
-  Expected<FrameOutcome> present(Surface& surface, const FrameUniforms& uniforms,
-                                 std::span<const RenderVertex> triangles,
-                                 std::span<const RenderVertex> lines, Image* record = nullptr);
+  // Draws one frame into `target` (one this renderer was made for, or one of the same format).
+  // With `read_back`, the picture is also copied back into it as RGBA8 (resized only when its
+  // size differs), whatever the target's channel order; that waits for the device. A surface that
+  // gives no texture skips the frame: an outdated or lost one after configuring the surface
+  // again at its size, one that timed out as it is; a suboptimal one (the window was resized) is
+  // drawn and presented, configuring the surface for the window's new size is the caller's.
+  Expected<FrameOutcome> draw(RenderTarget& target, const GpuPicture& uniforms,
+                              const PictureContent& content, Image* read_back = nullptr);
 
  private:
-  explicit Renderer(std::unique_ptr<detail::RendererState> state) noexcept;
-  std::unique_ptr<detail::RendererState> state_;
+  explicit PictureRenderer(std::unique_ptr<detail::PictureState> state) noexcept;
+  std::unique_ptr<detail::PictureState> state_;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -377,7 +373,7 @@ struct SurfaceOptions {
   // On: fifo. Off: the lowest-latency mode offered: immediate, else mailbox, else fifo-relaxed,
   // else fifo.
   bool vsync = true;
-  // Textures that can be copied from, so that Renderer::present can read a frame back.
+  // Textures that can be copied from, so that a frame drawn into them can be read back.
   bool readable = false;
 };
 
@@ -404,7 +400,7 @@ class Surface {
  private:
   explicit Surface(std::unique_ptr<detail::SurfaceState> state) noexcept;
   std::unique_ptr<detail::SurfaceState> state_;
-  friend class Renderer;
+  friend class RenderTarget;
 };
 
 }  // namespace orv::webgpu

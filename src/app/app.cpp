@@ -219,6 +219,13 @@ PointImage imageOfPoint(const PictureProjection& p, const PGL4& world_to_camera,
   return imageOfCamera(p, world_to_camera.apply(q), rho);
 }
 
+HomVec4 cameraPointAt(const PictureProjection& p, double x, double y, double t) noexcept {
+  const double u = (2.0 * x / p.width - 1.0) * p.aspect / p.focal;
+  const double v = (1.0 - 2.0 * y / p.height) / p.focal;
+  const double s = std::sin(t) / std::sqrt((u * u + v * v) + 1.0);
+  return {s * u, s * v, -s, std::cos(t)};
+}
+
 double fogFactor(double sigma, double t) noexcept { return std::exp(-sigma * t); }
 
 GpuPicture pictureToGpu(const OrvCamera& camera, const PictureProjection& p,

@@ -11,47 +11,6 @@
 
 namespace orv::webgpu {
 
-std::string_view toString(ErrorStep step) noexcept {
-  switch (step) {
-    case ErrorStep::instance:
-      return "instance";
-    case ErrorStep::adapter:
-      return "adapter";
-    case ErrorStep::backend:
-      return "backend";
-    case ErrorStep::device:
-      return "device";
-    case ErrorStep::shader_module:
-      return "shader_module";
-    case ErrorStep::pipeline:
-      return "pipeline";
-    case ErrorStep::argument:
-      return "argument";
-    case ErrorStep::validation:
-      return "validation";
-    case ErrorStep::out_of_memory:
-      return "out_of_memory";
-    case ErrorStep::internal:
-      return "internal";
-    case ErrorStep::device_lost:
-      return "device_lost";
-    case ErrorStep::map:
-      return "map";
-    case ErrorStep::timeout:
-      return "timeout";
-    case ErrorStep::surface:
-      return "surface";
-  }
-  return "unknown";
-}
-
-std::string Error::describe() const {
-  std::string out(toString(step));
-  out += ": ";
-  out += message;
-  return out;
-}
-
 std::string_view toString(BackendType backend) noexcept {
   switch (backend) {
     case BackendType::undefined:
@@ -196,6 +155,7 @@ DeviceState::~DeviceState() {
 }
 
 Status DeviceState::wait(WGPUFuture future, std::string_view what) {
+  ++waits;
   WGPUFutureWaitInfo info{future, 0};
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count();
   const WGPUWaitStatus status =
@@ -417,6 +377,8 @@ Device& Device::operator=(Device&&) noexcept = default;
 Device::~Device() = default;
 
 const AdapterInfo& Device::adapter() const noexcept { return state_->adapter_info; }
+
+std::uint64_t Device::roundTrips() const noexcept { return state_ ? state_->waits.load() : 0; }
 
 Status Device::status() {
   const Expected<std::shared_ptr<detail::DeviceState>> state = detail::DeviceAccess::live(*this);

@@ -5,6 +5,7 @@
 // error scopes (buffers that grow, layouts), submitting commands and reading a buffer back.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -139,6 +140,7 @@ struct DeviceState {
   AdapterInfo adapter_info;
   WGPULimits limits{};
   std::chrono::milliseconds timeout{};
+  std::atomic<std::uint64_t> waits{0};  // every wait for the device, counted
 
   // The implementation may call the device-lost and error callbacks from any thread.
   std::mutex mutex;                 // guards `lost` and `uncaptured`

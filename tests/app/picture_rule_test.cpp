@@ -99,6 +99,21 @@ TEST(PictureRule, WorldPointsGoThroughTheWorldToCameraMap) {
   EXPECT_EQ(a.t, b.t);
 }
 
+TEST(PictureRule, CameraPointAtIsTheRuleInverted) {
+  const PictureProjection p = PictureProjection::of(OrvCamera{}, 640, 360);
+  for (const double t : {0.05, 0.7, 1.5, 1.9, 3.1}) {
+    for (const auto& [x, y] : {std::pair{320.0, 180.0}, {10.5, 300.25}, {600.0, 2.0}}) {
+      const HomVec4 c = cameraPointAt(p, x, y, t);
+      EXPECT_NEAR(c.norm(), 1.0, 4 * eps);
+      const PointImage image = imageOfCamera(p, c, 0.001);
+      EXPECT_NEAR(image.x, x, 1e-9);
+      EXPECT_NEAR(image.y, y, 1e-9);
+      EXPECT_NEAR(image.t, t, 1e-12);
+      EXPECT_EQ(image.far, t > pi / 2);
+    }
+  }
+}
+
 TEST(PictureRule, FogAndTheUniformBlock) {
   EXPECT_EQ(fogFactor(0.0, 2.0), 1.0);
   EXPECT_NEAR(fogFactor(0.5, 2.0), std::exp(-1.0), eps);

@@ -1,5 +1,6 @@
-// The frame loop without a device: scripted input, the camera, the toggles, the order of the
-// per-frame work and the absence of heap allocation after the first frame.
+// The frame loop without a device: scripted input, the camera, the toggles, the particles moving
+// between the device and the CPU, what each frame asks the renderer for, and the absence of heap
+// allocation after the first frame.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,55 +18,51 @@ using test_support::DecodedPng;
 using test_support::readPng;
 using test_support::Scratch;
 
-// Batches that compute on the CPU and count their calls.
-class CountingBatches final : public Batches {
+// A renderer that keeps the last request and plays the device's part for the particles with a
+// CpuParticles of its own, so that moving them between "device" and CPU can be followed.
+class FakeRenderer final : public FrameRenderer {
  public:
-  std::optional<std::string> pglAction(const PGL4& m, std::span<const HomVec4> in,
-                                       std::span<HomVec4> out) override {
-    ++calls;
-    return cpu.pglAction(m, in, out);
-  }
-  std::optional<std::string> fsDistance(std::span<const HomVec4> in, HomVec4 reference,
-                                        std::span<double> out) override {
-    ++calls;
-    return cpu.fsDistance(in, reference, out);
-  }
-  std::optional<std::string> geodesicStep(std::span<const GpuGeodesicState> in, float dt,
-                                          std::span<GpuGeodesicState> out) override {
-    ++calls;
-    return cpu.geodesicStep(in, dt, out);
-  }
-  int calls = 0;
-  CpuBatches cpu;
-};
+  explicit FakeRenderer(const ViewScene& scene) : device_(scene.particles) {}
 
-// A renderer that keeps what it was given and leaves a small grey picture.
-class RecordingRenderer final : public FrameRenderer {
- public:
-  std::optional<std::string> draw(const GpuPGL4& mvp, const GpuHomVec4& eye,
-                                  std::span<const ViewVertex> triangles,
-                                  std::span<const ViewVertex> lines, ImageView& image) override {
-    last_mvp = mvp;
-    last_eye = eye;
-    triangle_count = triangles.size();
-    line_count = lines.size();
+  Status draw(const FrameRequest& request, ImageView& image) override {
+    last = request;
     ++draws;
+    if (request.particles_on_device && device_.size() > 0) {
+      device_.step(request.dt, {request.eye.x, request.eye.y, request.eye.z, request.eye.w});
+      drawn_positions.assign(device_.positions().begin(), device_.positions().end());
+    } else {
+      drawn_positions.assign(request.positions.begin(), request.positions.end());
+    }
     image = {4, 2, 16, pixels};
-    return std::nullopt;
+    return {};
   }
-  GpuPGL4 last_mvp{};
-  GpuHomVec4 last_eye{};
-  std::size_t triangle_count = 0;
-  std::size_t line_count = 0;
+  Status readParticles(std::span<GpuGeodesicState> states) override {
+    ++reads;
+    std::copy(device_.states().begin(), device_.states().end(), states.begin());
+    return {};
+  }
+  Status writeParticles(std::span<const GpuGeodesicState> states) override {
+    ++writes;
+    std::copy(states.begin(), states.end(), device_.states().begin());
+    return {};
+  }
+
+  FrameRequest last;
   int draws = 0;
+  int reads = 0;
+  int writes = 0;
+  std::vector<GpuHomVec4> drawn_positions;
   std::array<std::uint8_t, 32> pixels{};
+
+ private:
+  CpuParticles device_;
 };
 
 class RecordingSink final : public FrameSink {
  public:
-  std::optional<std::string> frame(std::uint32_t index, const ImageView&) override {
+  Status frame(std::uint32_t index, const ImageView&) override {
     indices.push_back(index);
-    return std::nullopt;
+    return {};
   }
   std::vector<std::uint32_t> indices;
 };
@@ -76,39 +73,38 @@ std::vector<ScriptedEvent> script(std::string_view text) {
   return p.events;
 }
 
-// Small steps: the scene's two points stay ahead of the camera.
 constexpr double rig_dt = 0.01;
 
-struct Rig {
-  explicit Rig(std::string_view script_text, const Scene& scene_file = twoPointsAndAnEdge())
-      : events(script(script_text)),
-        scene(scene_file),
-        loop(AppConfig{}, {320, 180, rig_dt}, scene, events, device, cpu, renderer, sink) {}
+Scene twoPointsAndAnEdge() {
+  Scene s;
+  s.points.push_back({HomVec4{0.1, 0.0, -0.5, 0.85}.normalize(), white});
+  s.points.push_back({HomVec4{-0.1, 0.1, -0.4, 0.9}.normalize(), white});
+  s.edges.push_back({0, 1});
+  s.fog = 0.3;
+  return s;
+}
 
-  static Scene twoPointsAndAnEdge() {
-    Scene s;
-    s.points.push_back({HomVec4{0.1, 0.0, -0.5, 0.85}.normalize(), white});
-    s.points.push_back({HomVec4{-0.1, 0.1, -0.4, 0.9}.normalize(), white});
-    s.edges.push_back({0, 1});
-    return s;
-  }
+struct Rig {
+  explicit Rig(std::string_view script_text, ViewScene view = fileScene(twoPointsAndAnEdge()))
+      : events(script(script_text)),
+        scene(std::move(view)),
+        renderer(scene),
+        loop(AppConfig{}, {320, 180, rig_dt}, scene, events, renderer, sink) {}
 
   std::vector<ScriptedEvent> events;
-  FileScene scene;
-  CountingBatches device;
-  CountingBatches cpu;
-  RecordingRenderer renderer;
+  ViewScene scene;
+  FakeRenderer renderer;
   RecordingSink sink;
   FrameLoop loop;
 };
 
-TEST(FrameLoop, FrameKFollowsKPlusOneUpdatesAndWritesFrameK) {
+TEST(FrameLoop, FrameKFollowsKPlusOneUpdatesAndAsksForItsPicture) {
   Rig rig("0 key w press\n");
   OrvCamera expected{};
   InputState forward{};
   forward.camera_move_forward = true;
   for (std::uint32_t k = 0; k < 4; ++k) {
-    ASSERT_FALSE(rig.loop.step());
+    ASSERT_TRUE(rig.loop.step());
     expected.update(forward, rig_dt);
     EXPECT_EQ(rig.loop.framesDone(), k + 1);
     EXPECT_EQ(rig.loop.camera().pos, expected.pos);
@@ -116,68 +112,108 @@ TEST(FrameLoop, FrameKFollowsKPlusOneUpdatesAndWritesFrameK) {
   }
   EXPECT_EQ(rig.sink.indices, (std::vector<std::uint32_t>{0, 1, 2, 3}));
   EXPECT_EQ(rig.renderer.draws, 4);
-  // The renderer got the camera's mvp for the image's aspect and its position as the eye.
-  EXPECT_EQ(rig.renderer.last_mvp.data, expected.mvpGpu(320.0 / 180.0).data);
-  EXPECT_EQ(rig.renderer.last_eye.z, static_cast<float>(expected.pos[2]));
+  // The uniforms of the camera for the image's size and the scene's style, and its position as
+  // the eye.
+  PictureStyle style;
+  style.fog = 0.3;
+  const GpuPicture want = pictureToGpu(expected, PictureProjection::of(expected, 320, 180), style);
+  EXPECT_EQ(rig.renderer.last.picture.world_to_camera.data, want.world_to_camera.data);
+  EXPECT_EQ(rig.renderer.last.picture.lens, want.lens);
+  EXPECT_EQ(rig.renderer.last.picture.arcs, want.arcs);
+  EXPECT_EQ(rig.renderer.last.eye.z, static_cast<float>(expected.pos[2]));
+  EXPECT_EQ(rig.renderer.last.dt, static_cast<float>(rig_dt));
 }
 
 TEST(FrameLoop, EventsOfAFrameAreFoldedBeforeItsUpdateAndDeltasClearedAfter) {
   // Orbit: the button goes down and the mouse moves in frame 1; the turn happens in frame 1 only.
   Rig rig("1 button right press\n1 move 100 0\n");
-  ASSERT_FALSE(rig.loop.step());
+  ASSERT_TRUE(rig.loop.step());
   EXPECT_EQ(rig.loop.camera().forward, OrvCamera{}.forward);
-  ASSERT_FALSE(rig.loop.step());
+  ASSERT_TRUE(rig.loop.step());
   const double yaw = -100.0 * AppConfig{}.orbit_sensitivity;
   EXPECT_NEAR(rig.loop.camera().forward[0], std::sin(yaw), 1e-12);
   EXPECT_EQ(rig.loop.input().mouse.dx, 0.0);  // cleared after the update
   const auto after = rig.loop.camera().forward;
-  ASSERT_FALSE(rig.loop.step());
+  ASSERT_TRUE(rig.loop.step());
   EXPECT_EQ(rig.loop.camera().forward, after);  // the delta is not applied again
 }
 
 TEST(FrameLoop, TogglesAndResetActInTheFrameOfTheKeyPress) {
   Rig rig(
       "0 key w press\n"
-      "2 key f1 press\n"
+      "2 key F1 press\n"
       "2 key f1 release\n"
       "3 key f2 press\n"
+      "3 key f3 press\n"
       "4 key w release\n"
       "4 key r press\n"
+      "5 key f3 release\n"
       "6 key f1 repeat\n"  // a repeat is no fresh press
       "7 key f1 release\n"
-      "7 key f1 press\n");
+      "7 key f1 press\n"
+      "7 key f2 release\n"
+      "7 key f2 press\n",
+      defaultScene());
   const struct {
-    bool edges, on_device, at_start;
+    bool edges, faces, on_device, at_start;
+    int reads, writes;
   } expected[] = {
-      {true, true, false},  {true, true, false},  {false, true, false}, {false, false, false},
-      {false, false, true}, {false, false, true}, {false, false, true}, {true, false, true},
+      {true, true, true, false, 0, 0},   {true, true, true, false, 0, 0},
+      {false, true, true, false, 0, 0},  {false, false, false, false, 1, 0},
+      {false, false, false, true, 1, 0}, {false, false, false, true, 1, 0},
+      {false, false, false, true, 1, 0}, {true, false, true, true, 1, 1},
   };
   for (std::size_t k = 0; k < std::size(expected); ++k) {
     SCOPED_TRACE(k);
-    const int device_before = rig.device.calls;
-    const int cpu_before = rig.cpu.calls;
-    ASSERT_FALSE(rig.loop.step());
+    ASSERT_TRUE(rig.loop.step());
+    const FrameRequest& r = rig.renderer.last;
     EXPECT_EQ(rig.loop.edgesShown(), expected[k].edges);
+    EXPECT_EQ(r.edges, expected[k].edges);
+    EXPECT_EQ(r.faces, expected[k].faces);
     EXPECT_EQ(rig.loop.onDevice(), expected[k].on_device);
-    EXPECT_EQ(rig.device.calls > device_before, expected[k].on_device);
-    EXPECT_EQ(rig.cpu.calls > cpu_before, !expected[k].on_device);
+    EXPECT_EQ(r.particles_on_device, expected[k].on_device);
+    // On the CPU, the loop hands over every particle's position and distance.
+    const std::size_t handed = expected[k].on_device ? 0 : DefaultScene::particle_count;
+    EXPECT_EQ(r.positions.size(), handed);
+    EXPECT_EQ(r.distances.size(), handed);
+    EXPECT_EQ(rig.renderer.reads, expected[k].reads);
+    EXPECT_EQ(rig.renderer.writes, expected[k].writes);
     EXPECT_EQ(rig.loop.camera().pos == OrvCamera{}.pos, expected[k].at_start);
-    EXPECT_EQ(rig.renderer.line_count > 0, expected[k].edges);
-    EXPECT_EQ(rig.renderer.triangle_count, 12u);  // both discs in every frame
   }
+}
+
+// F2 moves the particles' states with them: a flight that switches to the CPU and back draws the
+// particles exactly where an uninterrupted one does.
+TEST(FrameLoop, ParticlesContinueWhereTheyWereWhenF2SwitchesSides) {
+  Rig switching("0 key w press\n3 key f2 press\n6 key f2 release\n6 key f2 press\n",
+                defaultScene());
+  Rig straight("0 key w press\n", defaultScene());
+  for (int k = 0; k < 9; ++k) {
+    SCOPED_TRACE(k);
+    ASSERT_TRUE(switching.loop.step());
+    ASSERT_TRUE(straight.loop.step());
+    ASSERT_EQ(switching.renderer.drawn_positions.size(), DefaultScene::particle_count);
+    for (std::size_t i = 0; i < DefaultScene::particle_count; ++i) {
+      const GpuHomVec4 a = switching.renderer.drawn_positions[i];
+      const GpuHomVec4 b = straight.renderer.drawn_positions[i];
+      ASSERT_TRUE(a.x == b.x && a.y == b.y && a.z == b.z && a.w == b.w) << i;
+    }
+  }
+  EXPECT_EQ(switching.renderer.reads, 1);
+  EXPECT_EQ(switching.renderer.writes, 1);
 }
 
 TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
   const Scratch scratch("orv-view-loop");
-  // The default scene, moving and turning, with the pipeline switched and the edges toggled, and
-  // more events in a frame than the event list holds.
-  std::string text = "0 key w press\n0 button right press\n3 key f2 press\n5 key f1 press\n";
+  // The default scene, moving and turning, with the particles switched to the CPU and back, the
+  // edges and faces toggled, and more events in a frame than the event list holds.
+  std::string text =
+      "0 key w press\n0 button right press\n3 key f2 press\n4 key f2 release\n5 key f1 press\n";
   for (int i = 0; i < 300; ++i)
     text += "6 move 1 1\n";
+  text += "7 key f3 press\n8 key f2 press\n";
   const std::vector<ScriptedEvent> events = script(text);
-  DefaultScene scene;
-  CountingBatches device;
-  CpuBatches cpu;
+  ViewScene scene = defaultScene();
   // A real picture for the PNG writer: 64 × 32, a gradient.
   class GradientRenderer final : public FrameRenderer {
    public:
@@ -185,20 +221,21 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
       for (std::size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<std::uint8_t>(i * 7);
     }
-    std::optional<std::string> draw(const GpuPGL4&, const GpuHomVec4&, std::span<const ViewVertex>,
-                                    std::span<const ViewVertex>, ImageView& image) override {
+    Status draw(const FrameRequest&, ImageView& image) override {
       image = {64, 32, 256, pixels};
-      return std::nullopt;
+      return {};
     }
+    Status readParticles(std::span<GpuGeodesicState>) override { return {}; }
+    Status writeParticles(std::span<const GpuGeodesicState>) override { return {}; }
     std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(64 * 32 * 4);
   } renderer;
   PngFrameSink sink(scratch.path("."));
-  FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, events, device, cpu, renderer, sink);
-  ASSERT_FALSE(loop.step());
+  FrameLoop loop(AppConfig{}, {64, 32, 1.0 / 60.0}, scene, events, renderer, sink);
+  ASSERT_TRUE(loop.step());
   const std::size_t png_heap = sink.writer().heapRequests();
   const std::size_t before = test::allocationsSoFar();
   for (int k = 1; k < 10; ++k)
-    ASSERT_FALSE(loop.step());
+    ASSERT_TRUE(loop.step());
   EXPECT_EQ(test::allocationsSoFar(), before);
   EXPECT_EQ(sink.writer().heapRequests(), png_heap);
   EXPECT_TRUE(std::filesystem::exists(scratch.path("frame_00009.png")));
@@ -209,6 +246,32 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
   // RGB written, alpha dropped: reading back gives the picture with alpha 255.
   EXPECT_EQ(back.rgba[4 * 37 + 1], renderer.pixels[4 * 37 + 1]);
   EXPECT_EQ(back.rgba[4 * 37 + 3], 255);
+}
+
+TEST(FrameLoop, AFailureOfTheRendererOrTheSinkEndsTheFrameWithItsStep) {
+  class Failing final : public FrameRenderer {
+   public:
+    Status draw(const FrameRequest&, ImageView&) override {
+      return Error{ErrorStep::surface, "the window went away"};
+    }
+    Status readParticles(std::span<GpuGeodesicState>) override { return {}; }
+    Status writeParticles(std::span<const GpuGeodesicState>) override { return {}; }
+  } failing;
+  ViewScene scene = fileScene(twoPointsAndAnEdge());
+  DiscardSink discard;
+  FrameLoop loop(AppConfig{}, {32, 32, 0.01}, scene, {}, failing, discard);
+  const Status drawn = loop.step();
+  ASSERT_FALSE(drawn);
+  EXPECT_EQ(drawn.error().step, ErrorStep::surface);
+  EXPECT_EQ(loop.framesDone(), 0u);
+
+  FakeRenderer renderer(scene);
+  PngFrameSink unwritable("/nonexistent-dir");
+  FrameLoop writing(AppConfig{}, {32, 32, 0.01}, scene, {}, renderer, unwritable);
+  const Status written = writing.step();
+  ASSERT_FALSE(written);
+  EXPECT_EQ(written.error().step, ErrorStep::output);
+  EXPECT_NE(written.error().message.find("/nonexistent-dir/frame_00000.png"), std::string::npos);
 }
 
 TEST(PngWriter, RoundTripsPicturesOfEveryShape) {

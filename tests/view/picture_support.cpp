@@ -94,26 +94,4 @@ std::size_t litPixels(const DecodedPng& image) {
   return n;
 }
 
-ExpectedPixel project(const OrvCamera& cam, HomVec4 q, double width, double height) {
-  HomVec4 c = cam.worldToCamera().apply(q);
-  if (c.w < 0.0) c = {-c.x, -c.y, -c.z, -c.w};
-  const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
-  const double aspect = width / height;
-  ExpectedPixel e;
-  e.x = (1.0 + (f / aspect) * c.x / (-c.z)) / 2.0 * width;
-  e.y = (1.0 - f * c.y / (-c.z)) / 2.0 * height;
-  const double arc_tan = -c.z / c.w;  // straight ahead: tan of the arc from the eye
-  e.in_front = -c.z > 0.0 && c.w > 0.0 && arc_tan < cam.fs_far && arc_tan > 0.03;
-  return e;
-}
-
-HomVec4 cameraPointAt(double x, double y, double d, double aspect, bool behind) {
-  const double f = 1.0 / std::tan(CAMERA_FOV_Y / 2.0);
-  const double ux = x * aspect / f;
-  const double uy = y / f;
-  const double n = std::sqrt(ux * ux + uy * uy + 1.0);
-  const double s = std::sin(d) / n;
-  return {s * ux, s * uy, behind ? s : -s, std::cos(d)};
-}
-
 }  // namespace orv::view::test_support

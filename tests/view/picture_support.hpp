@@ -61,22 +61,4 @@ Blob findColour(const DecodedPng& image, const std::array<int, 3>& rgb);
 // Pixels that are not black.
 std::size_t litPixels(const DecodedPng& image);
 
-// Where the picture's rule puts the world point q for `cam` in a width × height image: c = W·q,
-// the copy with c.w ≥ 0, then x = (1 + (f/aspect)·c.x/(−c.z))/2 · width,
-// y = (1 − f·c.y/(−c.z))/2 · height, f = 1/tan(CAMERA_FOV_Y/2).
-struct ExpectedPixel {
-  double x = 0.0;
-  double y = 0.0;
-  // Drawn: the copy with c.w > 0 is ahead, with tan of its arc from the eye between the depth
-  // cuts (a little inside them, so that rounding at the cuts cannot decide a test).
-  bool in_front = false;
-};
-
-ExpectedPixel project(const OrvCamera& cam, HomVec4 q, double width, double height);
-
-// Camera coordinates of a point that the rule above puts at normalised device coordinates (x, y)
-// of a picture of the given aspect, `d` radians from the eye; `behind` mirrors it behind the eye
-// (c.z > 0), so that for d > π/2 its nearer copy is the one in front.
-HomVec4 cameraPointAt(double x, double y, double d, double aspect, bool behind = false);
-
 }  // namespace orv::view::test_support

@@ -27,9 +27,13 @@ TEST_F(DeviceTest, TheAdapterIsSwiftShaderOnVulkan) {
 }
 
 TEST_F(DeviceTest, OrvsShaderTextsCompile) {
-  for (const auto& [label, text] : {std::pair{"compute module", buildWgslModule()},
-                                    std::pair{"dehomogenize_vertex", wgsl_dehomogenize_vertex},
-                                    std::pair{"unshaded_fragment", wgsl_unshaded_fragment}}) {
+  const std::string project =
+      std::string(wgsl_geodesic_state) + "\n" + std::string(wgsl_geodesic_project);
+  for (const auto& [label, text] :
+       {std::pair<const char*, std::string_view>{"compute module", buildWgslModule()},
+        {"dehomogenize_vertex", wgsl_dehomogenize_vertex},
+        {"picture", wgsl_picture},
+        {"geodesic_project", project}}) {
     const Status compiled = dev().compileShader(label, text);
     EXPECT_TRUE(compiled) << compiled.error().describe();
   }

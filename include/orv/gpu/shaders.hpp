@@ -27,8 +27,12 @@ namespace orv {
 //   wgsl_dehomogenize_vertex  the vertex stage: world position and normal through the chart of
 //                             their largest |coordinate|; clip position mvp·(±q), of q and −q the
 //                             copy with eye·q ≥ 0 (uniforms: binding 0 `mvp`, binding 1 `eye`)
-//   wgsl_unshaded_fragment    the renderer's fragment stage: the colour passed as the normal
-//                             (r, g, b, 1), fragments with uv·uv > 1 discarded (discs from quads)
+//   wgsl_picture              the renderer's picture pass: faces, edges, points and particles
+//                             drawn where their light reaches the eye in elliptic space (of ±c the
+//                             copy in front, depth t/π per fragment, spheres' apparent size, fog);
+//                             one uniform block `Picture` (GpuPicture) at binding 0
+//   wgsl_geodesic_project     after geodesic_rk4_step: each state back onto S³ with its own speed,
+//                             and its position written out (uses the GeodesicState declaration)
 //
 // The structure declarations come first; the four compute kernels use them without declaring them,
 // so a kernel compiles together with the declarations (as in the assembled module). Bindings are

@@ -302,6 +302,7 @@ typedef enum WGPUOptionalBool {
 } WGPUOptionalBool;
 
 typedef enum WGPUVertexFormat {
+  WGPUVertexFormat_Float32 = 0x0000001C,
   WGPUVertexFormat_Float32x2 = 0x0000001D,
   WGPUVertexFormat_Float32x4 = 0x0000001F,
   WGPUVertexFormat_Force32 = 0x7FFFFFFF
@@ -1021,9 +1022,11 @@ void wgpuTextureViewRelease(WGPUTextureView textureView);
 WGPUFuture wgpuShaderModuleGetCompilationInfo(WGPUShaderModule shaderModule,
                                               WGPUCompilationInfoCallbackInfo callbackInfo);
 void wgpuShaderModuleRelease(WGPUShaderModule shaderModule);
+void wgpuBindGroupLayoutAddRef(WGPUBindGroupLayout bindGroupLayout);
 void wgpuBindGroupLayoutRelease(WGPUBindGroupLayout bindGroupLayout);
 void wgpuBindGroupRelease(WGPUBindGroup bindGroup);
 void wgpuPipelineLayoutRelease(WGPUPipelineLayout pipelineLayout);
+void wgpuComputePipelineAddRef(WGPUComputePipeline computePipeline);
 void wgpuComputePipelineRelease(WGPUComputePipeline computePipeline);
 void wgpuRenderPipelineRelease(WGPURenderPipeline renderPipeline);
 

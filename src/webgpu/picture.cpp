@@ -1,0 +1,614 @@
+// The picture pass (picture.wgsl) and what it draws: a scene's static geometry uploaded once, and
+// particles whose states live on the device and move by kernels queued with each frame.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+#include <utility>
+
+#include "kernels_state.hpp"
+#include "orv/gpu/shaders.hpp"
+#include "orv/webgpu.hpp"
+#include "target_state.hpp"
+
+namespace orv::webgpu {
+namespace detail {
+
+namespace {
+
+// A buffer of `size` bytes (rounded up to a multiple of 4, at least 4, so that an empty list still
+// gets a valid buffer that nothing draws from), holding `data` when that is given.
+Expected<Buffer> makeBuffer(DeviceState& d, std::string_view label, WGPUBufferUsage usage,
+                            std::uint64_t size, const void* data = nullptr) {
+  Expected<Buffer> buffer =
+      d.createBuffer(label, usage | WGPUBufferUsage_CopyDst, alignUp(size > 0 ? size : 4, 4));
+  if (!buffer) return buffer.error();
+  if (data != nullptr && size > 0)
+    wgpuQueueWriteBuffer(d.queue.get(), buffer->get(), 0, data, size);
+  return buffer;
+}
+
+Expected<BindGroup> makeBindGroup(DeviceState& d, std::string_view label,
+                                  WGPUBindGroupLayout layout,
+                                  std::span<const WGPUBindGroupEntry> entries) {
+  WGPUBindGroupDescriptor descriptor{};
+  descriptor.label = view(label);
+  descriptor.layout = layout;
+  descriptor.entryCount = entries.size();
+  descriptor.entries = entries.data();
+  return d.createScoped<BindGroup>(ErrorStep::pipeline, label, [&] {
+    return wgpuDeviceCreateBindGroup(d.device.get(), &descriptor);
+  });
+}
+
+WGPUBindGroupEntry bufferEntry(std::uint32_t binding, WGPUBuffer buffer, std::uint64_t size) {
+  WGPUBindGroupEntry e{};
+  e.binding = binding;
+  e.buffer = buffer;
+  e.offset = 0;
+  e.size = size;
+  return e;
+}
+
+// A second reference to a pipeline or layout that another object owns.
+ComputePipeline share(const ComputePipeline& p) {
+  wgpuComputePipelineAddRef(p.get());
+  return ComputePipeline{p.get()};
+}
+
+void dispatch(WGPUComputePassEncoder pass, WGPUComputePipeline pipeline, WGPUBindGroup group,
+              std::uint64_t invocations) {
+  wgpuComputePassEncoderSetPipeline(pass, pipeline);
+  wgpuComputePassEncoderSetBindGroup(pass, 0, group, 0, nullptr);
+  const std::uint64_t groups = (invocations + WORKGROUP_SIZE - 1) / WORKGROUP_SIZE;
+  wgpuComputePassEncoderDispatchWorkgroups(pass, static_cast<std::uint32_t>(groups), 1, 1);
+}
+
+Error wrongLength(std::string_view what, std::size_t have, std::size_t need) {
+  return {ErrorStep::argument, std::string(what) + " holds " + std::to_string(have) +
+                                   " elements, the particles " + std::to_string(need)};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Scene buffers
+
+struct SceneBuffersState {
+  std::shared_ptr<DeviceState> device;
+  Buffer points;
+  Buffer edges;
+  Buffer triangles;
+  std::uint32_t point_count = 0;
+  std::uint32_t edge_count = 0;
+  std::uint32_t triangle_count = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Particles
+
+struct ParticlesState {
+  std::shared_ptr<DeviceState> device;
+  std::uint32_t count = 0;
+  Buffer states;     // the current states
+  Buffer stepped;    // one RK4 step on from them
+  Buffer positions;  // drawn, and measured from the eye
+  Buffer distances;  // drawn as colours
+  Buffer speeds;
+  Buffer step_uniform;
+  Buffer eye_uniform;
+  Buffer readback;
+  ShaderModule project_module;
+  ComputePipeline rk4;
+  ComputePipeline project;
+  ComputePipeline distance;
+  BindGroup rk4_group;
+  BindGroup project_group;
+  BindGroup distance_group;
+
+  std::uint64_t stateBytes() const noexcept { return std::uint64_t{count} * 32; }
+
+  Status makeProjection(const std::shared_ptr<DeviceState>& d);
+  Status step(float dt, GpuHomVec4 eye);
+  Status readStates(std::span<GpuGeodesicState> out);
+};
+
+Status ParticlesState::makeProjection(const std::shared_ptr<DeviceState>& d) {
+  // The kernel's text needs the state's declaration before it.
+  const std::string text =
+      std::string(wgsl_geodesic_state) + "\n" + std::string(wgsl_geodesic_project);
+  Expected<ShaderModule> module = d->createShaderModule("geodesic_project", text);
+  if (!module) return module.error();
+  project_module = std::move(*module);
+  std::array<WGPUBindGroupLayoutEntry, 4> entries{};
+  const std::array<WGPUBufferBindingType, 4> types{
+      WGPUBufferBindingType_ReadOnlyStorage, WGPUBufferBindingType_Storage,
+      WGPUBufferBindingType_Storage, WGPUBufferBindingType_ReadOnlyStorage};
+  for (std::uint32_t i = 0; i < entries.size(); ++i) {
+    entries[i].binding = i;
+    entries[i].visibility = WGPUShaderStage_Compute;
+    entries[i].buffer.type = types[i];
+  }
+  Expected<Layouts> layouts = d->createLayouts("geodesic_project", entries);
+  if (!layouts) return layouts.error();
+  WGPUComputePipelineDescriptor descriptor{};
+  descriptor.label = view("geodesic_project");
+  descriptor.layout = layouts->pipeline.get();
+  descriptor.compute.module = project_module.get();
+  descriptor.compute.entryPoint = view("geodesic_project");
+  Expected<ComputePipeline> pipeline = d->createScoped<ComputePipeline>(
+      ErrorStep::pipeline, "the compute pipeline geodesic_project",
+      [&] { return wgpuDeviceCreateComputePipeline(d->device.get(), &descriptor); });
+  if (!pipeline) return pipeline.error();
+  project = std::move(*pipeline);
+  const std::array<WGPUBindGroupEntry, 4> bound{
+      bufferEntry(0, stepped.get(), stateBytes()), bufferEntry(1, states.get(), stateBytes()),
+      bufferEntry(2, positions.get(), std::uint64_t{count} * sizeof(GpuHomVec4)),
+      bufferEntry(3, speeds.get(), std::uint64_t{count} * sizeof(float))};
+  Expected<BindGroup> group =
+      makeBindGroup(*d, "geodesic_project", layouts->bind_group.get(), bound);
+  if (!group) return group.error();
+  project_group = std::move(*group);
+  return {};
+}
+
+Status ParticlesState::step(float dt, GpuHomVec4 eye) {
+  DeviceState& d = *device;
+  if (Status ok = d.check(); !ok) return ok;
+  const RK4Params params{dt, 0.0f, 0.0f, 0.0f};
+  wgpuQueueWriteBuffer(d.queue.get(), step_uniform.get(), 0, &params, sizeof params);
+  wgpuQueueWriteBuffer(d.queue.get(), eye_uniform.get(), 0, &eye, sizeof eye);
+  CommandEncoder encoder = d.createEncoder();
+  {
+    WGPUComputePassDescriptor pass_descriptor{};
+    pass_descriptor.label = no_string;
+    const ComputePass pass{wgpuCommandEncoderBeginComputePass(encoder.get(), &pass_descriptor)};
+    dispatch(pass.get(), rk4.get(), rk4_group.get(), count);
+    dispatch(pass.get(), project.get(), project_group.get(), count);
+    dispatch(pass.get(), distance.get(), distance_group.get(), count);
+    wgpuComputePassEncoderEnd(pass.get());
+  }
+  return d.submit(encoder);
+}
+
+Status ParticlesState::readStates(std::span<GpuGeodesicState> out) {
+  DeviceState& d = *device;
+  if (out.size() != count) return wrongLength("the output", out.size(), count);
+  if (Status ok = d.check(); !ok) return ok;
+  CommandEncoder encoder = d.createEncoder();
+  wgpuCommandEncoderCopyBufferToBuffer(encoder.get(), states.get(), 0, readback.get(), 0,
+                                       stateBytes());
+  if (Status ok = d.submit(encoder); !ok) return ok;
+  return d.readBack(readback.get(), stateBytes(),
+                    [&](const void* data) { std::memcpy(out.data(), data, stateBytes()); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The picture pass
+
+struct PictureState {
+  std::shared_ptr<DeviceState> device;
+  WGPUTextureFormat format = WGPUTextureFormat_Undefined;
+  ShaderModule module;
+  RenderPipeline faces;
+  RenderPipeline edges;
+  RenderPipeline points;
+  RenderPipeline particles;
+  Buffer uniforms;
+  BindGroup bind_group;
+
+  Status makePipelines();
+  Expected<RenderPipeline> makePipeline(WGPUPipelineLayout layout, const char* vertex_entry,
+                                        const char* fragment_entry,
+                                        std::span<const WGPUVertexBufferLayout> buffers);
+  void encodePass(WGPUCommandEncoder encoder, const TargetState& target, WGPUTextureView resolve,
+                  const PictureContent& content) const;
+  Expected<FrameOutcome> draw(TargetState& target, const GpuPicture& picture,
+                              const PictureContent& content, Image* read_back);
+};
+
+Expected<RenderPipeline> PictureState::makePipeline(
+    WGPUPipelineLayout layout, const char* vertex_entry, const char* fragment_entry,
+    std::span<const WGPUVertexBufferLayout> buffers) {
+  WGPUDepthStencilState depth_state{};
+  depth_state.format = depth_format;
+  depth_state.depthWriteEnabled = WGPUOptionalBool_True;
+  depth_state.depthCompare = WGPUCompareFunction_Less;
+  depth_state.stencilFront.compare = WGPUCompareFunction_Always;
+  depth_state.stencilBack.compare = WGPUCompareFunction_Always;
+  depth_state.stencilReadMask = 0xFFFFFFFF;
+  depth_state.stencilWriteMask = 0xFFFFFFFF;
+
+  WGPUColorTargetState target{};
+  target.format = format;
+  target.writeMask = WGPUColorWriteMask_All;
+  WGPUFragmentState fragment{};
+  fragment.module = module.get();
+  fragment.entryPoint = view(fragment_entry);
+  fragment.targetCount = 1;
+  fragment.targets = &target;
+
+  WGPURenderPipelineDescriptor descriptor{};
+  descriptor.label = view(vertex_entry);
+  descriptor.layout = layout;
+  descriptor.vertex.module = module.get();
+  descriptor.vertex.entryPoint = view(vertex_entry);
+  descriptor.vertex.bufferCount = buffers.size();
+  descriptor.vertex.buffers = buffers.data();
+  descriptor.primitive.topology = WGPUPrimitiveTopology_TriangleList;
+  descriptor.primitive.frontFace = WGPUFrontFace_CCW;
+  descriptor.primitive.cullMode = WGPUCullMode_None;
+  descriptor.depthStencil = &depth_state;
+  descriptor.multisample.count = target_samples;
+  descriptor.multisample.mask = 0xFFFFFFFF;
+  descriptor.fragment = &fragment;
+  return device->createScoped<RenderPipeline>(
+      ErrorStep::pipeline, std::string("the render pipeline ") + vertex_entry,
+      [&] { return wgpuDeviceCreateRenderPipeline(device->device.get(), &descriptor); });
+}
+
+Status PictureState::makePipelines() {
+  DeviceState& d = *device;
+  Expected<ShaderModule> made_module = d.createShaderModule("picture", wgsl_picture);
+  if (!made_module) return made_module.error();
+  module = std::move(*made_module);
+
+  WGPUBindGroupLayoutEntry entry{};
+  entry.binding = 0;
+  entry.visibility = WGPUShaderStage_Vertex | WGPUShaderStage_Fragment;
+  entry.buffer.type = WGPUBufferBindingType_Uniform;
+  entry.buffer.minBindingSize = sizeof(GpuPicture);
+  Expected<Layouts> layouts = d.createLayouts("picture", std::span(&entry, 1));
+  if (!layouts) return layouts.error();
+
+  // A vertex (position, colour) per vertex of the faces, per instance of the points.
+  const std::array<WGPUVertexAttribute, 2> vertex_attributes{{
+      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, position), 0},
+      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, colour), 1},
+  }};
+  // Both ends of an edge per instance.
+  const std::array<WGPUVertexAttribute, 4> edge_attributes{{
+      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, position), 0},
+      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, colour), 1},
+      {nullptr, WGPUVertexFormat_Float32x4, sizeof(GpuVertex) + offsetof(GpuVertex, position), 2},
+      {nullptr, WGPUVertexFormat_Float32x4, sizeof(GpuVertex) + offsetof(GpuVertex, colour), 3},
+  }};
+  const WGPUVertexAttribute position_attribute{nullptr, WGPUVertexFormat_Float32x4, 0, 0};
+  const WGPUVertexAttribute distance_attribute{nullptr, WGPUVertexFormat_Float32, 0, 1};
+  const auto buffer = [](WGPUVertexStepMode mode, std::uint64_t stride,
+                         std::span<const WGPUVertexAttribute> attributes) {
+    WGPUVertexBufferLayout b{};
+    b.stepMode = mode;
+    b.arrayStride = stride;
+    b.attributeCount = attributes.size();
+    b.attributes = attributes.data();
+    return b;
+  };
+  const std::array face_buffers{
+      buffer(WGPUVertexStepMode_Vertex, sizeof(GpuVertex), vertex_attributes)};
+  const std::array edge_buffers{
+      buffer(WGPUVertexStepMode_Instance, 2 * sizeof(GpuVertex), edge_attributes)};
+  const std::array point_buffers{
+      buffer(WGPUVertexStepMode_Instance, sizeof(GpuVertex), vertex_attributes)};
+  const std::array particle_buffers{
+      buffer(WGPUVertexStepMode_Instance, sizeof(GpuHomVec4), std::span(&position_attribute, 1)),
+      buffer(WGPUVertexStepMode_Instance, sizeof(float), std::span(&distance_attribute, 1))};
+
+  const struct {
+    RenderPipeline* pipeline;
+    const char* vertex;
+    const char* fragment;
+    std::span<const WGPUVertexBufferLayout> buffers;
+  } wanted[] = {
+      {&faces, "face_vertex", "face_fragment", face_buffers},
+      {&edges, "edge_vertex", "edge_fragment", edge_buffers},
+      {&points, "point_vertex", "disc_fragment", point_buffers},
+      {&particles, "particle_vertex", "disc_fragment", particle_buffers},
+  };
+  for (const auto& w : wanted) {
+    Expected<RenderPipeline> made =
+        makePipeline(layouts->pipeline.get(), w.vertex, w.fragment, w.buffers);
+    if (!made) return made.error();
+    *w.pipeline = std::move(*made);
+  }
+
+  Expected<Buffer> made_uniforms = d.createBuffer(
+      "picture uniforms", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, sizeof(GpuPicture));
+  if (!made_uniforms) return made_uniforms.error();
+  uniforms = std::move(*made_uniforms);
+  const WGPUBindGroupEntry bound = bufferEntry(0, uniforms.get(), sizeof(GpuPicture));
+  Expected<BindGroup> group =
+      makeBindGroup(d, "picture uniforms", layouts->bind_group.get(), std::span(&bound, 1));
+  if (!group) return group.error();
+  bind_group = std::move(*group);
+  return {};
+}
+
+void PictureState::encodePass(WGPUCommandEncoder encoder, const TargetState& target,
+                              WGPUTextureView resolve, const PictureContent& content) const {
+  WGPURenderPassColorAttachment colour{};
+  colour.view = target.multisampled_view.get();
+  colour.resolveTarget = resolve;
+  colour.depthSlice = WGPU_DEPTH_SLICE_UNDEFINED;
+  colour.loadOp = WGPULoadOp_Clear;
+  colour.storeOp = WGPUStoreOp_Discard;
+  colour.clearValue = {0.0, 0.0, 0.0, 1.0};
+  WGPURenderPassDepthStencilAttachment depth{};
+  depth.view = target.depth_view.get();
+  depth.depthLoadOp = WGPULoadOp_Clear;
+  depth.depthStoreOp = WGPUStoreOp_Discard;
+  depth.depthClearValue = 1.0f;
+  WGPURenderPassDescriptor descriptor{};
+  descriptor.label = no_string;
+  descriptor.colorAttachmentCount = 1;
+  descriptor.colorAttachments = &colour;
+  descriptor.depthStencilAttachment = &depth;
+  const RenderPass pass{wgpuCommandEncoderBeginRenderPass(encoder, &descriptor)};
+  WGPURenderPassEncoder p = pass.get();
+  wgpuRenderPassEncoderSetBindGroup(p, 0, bind_group.get(), 0, nullptr);
+  if (const SceneBuffersState* scene = content.scene ? content.scene->state_.get() : nullptr) {
+    if (content.faces && scene->triangle_count > 0) {
+      wgpuRenderPassEncoderSetPipeline(p, faces.get());
+      wgpuRenderPassEncoderSetVertexBuffer(p, 0, scene->triangles.get(), 0, WGPU_WHOLE_SIZE);
+      wgpuRenderPassEncoderDraw(p, 3 * scene->triangle_count, 2, 0, 0);  // +q and −q
+    }
+    if (content.edges && scene->edge_count > 0) {
+      wgpuRenderPassEncoderSetPipeline(p, edges.get());
+      wgpuRenderPassEncoderSetVertexBuffer(p, 0, scene->edges.get(), 0, WGPU_WHOLE_SIZE);
+      wgpuRenderPassEncoderDraw(p, 12, scene->edge_count, 0, 0);
+    }
+    if (content.points && scene->point_count > 0) {
+      wgpuRenderPassEncoderSetPipeline(p, points.get());
+      wgpuRenderPassEncoderSetVertexBuffer(p, 0, scene->points.get(), 0, WGPU_WHOLE_SIZE);
+      wgpuRenderPassEncoderDraw(p, 6, scene->point_count, 0, 0);
+    }
+  }
+  if (const ParticlesState* moving =
+          content.particles ? content.particles->state_.get() : nullptr) {
+    wgpuRenderPassEncoderSetPipeline(p, particles.get());
+    wgpuRenderPassEncoderSetVertexBuffer(p, 0, moving->positions.get(), 0, WGPU_WHOLE_SIZE);
+    wgpuRenderPassEncoderSetVertexBuffer(p, 1, moving->distances.get(), 0, WGPU_WHOLE_SIZE);
+    wgpuRenderPassEncoderDraw(p, 6, moving->count, 0, 0);
+  }
+  wgpuRenderPassEncoderEnd(p);
+}
+
+Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture& picture,
+                                          const PictureContent& content, Image* read_back) {
+  DeviceState& d = *device;
+  if (target.device != device || target.format != format) {
+    return Error{ErrorStep::argument, "the target is not one this renderer was made for"};
+  }
+  if (target.surface != nullptr && read_back != nullptr && !target.surface->options.readable) {
+    return Error{ErrorStep::argument, "a frame can be read back only from a readable surface"};
+  }
+  if (Status ok = d.check(); !ok) return ok.error();
+  Expected<Acquired> acquired = target.acquire();
+  if (!acquired) return acquired.error();
+  if (acquired->outcome == FrameOutcome::skipped) return FrameOutcome::skipped;
+  const bool offscreen = target.offscreen();
+  WGPUTextureView resolve = offscreen ? target.resolved_view.get() : acquired->view.get();
+  WGPUTexture texture = offscreen ? target.resolved.get() : acquired->texture.get();
+  if (read_back != nullptr) {
+    if (Status ok = target.fitReadback(); !ok) return ok.error();
+  }
+
+  wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), 0, &picture, sizeof picture);
+  CommandEncoder encoder = d.createEncoder();
+  encodePass(encoder.get(), target, resolve, content);
+  if (read_back != nullptr) target.encodeReadback(encoder.get(), texture);
+  if (Status ok = d.submit(encoder); !ok) return ok.error();
+  if (!offscreen) {
+    wgpuSurfacePresent(target.surface->surface.get());
+    if (Status ok = d.check(); !ok) return ok.error();
+  }
+  // Lets the implementation run the callbacks and release what finished frames no longer use,
+  // without waiting for anything.
+  wgpuInstanceProcessEvents(d.instance.get());
+  if (read_back != nullptr) {
+    if (Status ok = target.readInto(*read_back); !ok) return ok.error();
+  }
+  return FrameOutcome::presented;
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+
+SceneBuffers::SceneBuffers(std::unique_ptr<detail::SceneBuffersState> state) noexcept
+    : state_(std::move(state)) {}
+SceneBuffers::SceneBuffers(SceneBuffers&&) noexcept = default;
+SceneBuffers& SceneBuffers::operator=(SceneBuffers&&) noexcept = default;
+SceneBuffers::~SceneBuffers() = default;
+
+std::size_t SceneBuffers::points() const noexcept { return state_->point_count; }
+std::size_t SceneBuffers::edges() const noexcept { return state_->edge_count; }
+std::size_t SceneBuffers::triangles() const noexcept { return state_->triangle_count; }
+
+Expected<SceneBuffers> SceneBuffers::create(Device& device, const SceneGeometry& geometry) {
+  using namespace detail;
+  Expected<std::shared_ptr<DeviceState>> live = DeviceAccess::live(device);
+  if (!live) return live.error();
+  if (geometry.edges.size() % 2 != 0) {
+    return Error{ErrorStep::argument, "the edge list holds " +
+                                          std::to_string(geometry.edges.size()) +
+                                          " vertices, not two per edge"};
+  }
+  if (geometry.triangles.size() % 3 != 0) {
+    return Error{ErrorStep::argument, "the triangle list holds " +
+                                          std::to_string(geometry.triangles.size()) +
+                                          " vertices, not three per triangle"};
+  }
+  constexpr std::size_t most = 0x7FFFFFFF;
+  if (geometry.points.size() > most || geometry.edges.size() > most ||
+      geometry.triangles.size() > most) {
+    return Error{ErrorStep::argument, "a scene list is too long for one draw"};
+  }
+  auto state = std::make_unique<SceneBuffersState>();
+  state->device = std::move(*live);
+  DeviceState& d = *state->device;
+  const struct {
+    Buffer* buffer;
+    const char* label;
+    std::span<const GpuVertex> list;
+  } lists[] = {{&state->points, "scene points", geometry.points},
+               {&state->edges, "scene edges", geometry.edges},
+               {&state->triangles, "scene triangles", geometry.triangles}};
+  for (const auto& l : lists) {
+    Expected<Buffer> made =
+        makeBuffer(d, l.label, WGPUBufferUsage_Vertex, l.list.size_bytes(), l.list.data());
+    if (!made) return made.error();
+    *l.buffer = std::move(*made);
+  }
+  state->point_count = static_cast<std::uint32_t>(geometry.points.size());
+  state->edge_count = static_cast<std::uint32_t>(geometry.edges.size() / 2);
+  state->triangle_count = static_cast<std::uint32_t>(geometry.triangles.size() / 3);
+  if (Status ok = d.check(); !ok) return ok.error();
+  return SceneBuffers(std::move(state));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Particles::Particles(std::unique_ptr<detail::ParticlesState> state) noexcept
+    : state_(std::move(state)) {}
+Particles::Particles(Particles&&) noexcept = default;
+Particles& Particles::operator=(Particles&&) noexcept = default;
+Particles::~Particles() = default;
+
+std::size_t Particles::size() const noexcept { return state_->count; }
+
+Expected<Particles> Particles::create(ComputeKernels& kernels,
+                                      std::span<const GpuGeodesicState> states,
+                                      std::span<const float> speeds) {
+  using namespace detail;
+  KernelsState& k = KernelsAccess::of(kernels);
+  if (Status ok = k.device->check(); !ok) return ok.error();
+  if (states.empty() || speeds.size() != states.size()) {
+    return Error{ErrorStep::argument, "particles need as many speeds (" +
+                                          std::to_string(speeds.size()) + ") as states (" +
+                                          std::to_string(states.size()) + "), at least one"};
+  }
+  const std::uint64_t largest = k.device->limits.maxStorageBufferBindingSize / 32;
+  if (states.size() > largest) {
+    return Error{ErrorStep::argument,
+                 std::to_string(states.size()) + " particles do not fit one storage binding"};
+  }
+  auto state = std::make_unique<ParticlesState>();
+  state->device = k.device;
+  DeviceState& d = *state->device;
+  const auto n = static_cast<std::uint32_t>(states.size());
+  state->count = n;
+  const std::uint64_t state_bytes = state->stateBytes();
+  const std::uint64_t point_bytes = std::uint64_t{n} * sizeof(GpuHomVec4);
+  const std::uint64_t float_bytes = std::uint64_t{n} * sizeof(float);
+  const struct {
+    Buffer* buffer;
+    const char* label;
+    WGPUBufferUsage usage;
+    const void* data;
+    std::uint64_t size;
+  } buffers[] = {
+      {&state->states, "particle states", WGPUBufferUsage_Storage | WGPUBufferUsage_CopySrc,
+       states.data(), state_bytes},
+      {&state->stepped, "stepped particle states", WGPUBufferUsage_Storage, nullptr, state_bytes},
+      {&state->positions, "particle positions", WGPUBufferUsage_Storage | WGPUBufferUsage_Vertex,
+       nullptr, point_bytes},
+      {&state->distances, "particle distances", WGPUBufferUsage_Storage | WGPUBufferUsage_Vertex,
+       nullptr, float_bytes},
+      {&state->speeds, "particle speeds", WGPUBufferUsage_Storage, speeds.data(), float_bytes},
+      {&state->step_uniform, "particle step", WGPUBufferUsage_Uniform, nullptr, sizeof(RK4Params)},
+      {&state->eye_uniform, "particle eye", WGPUBufferUsage_Uniform, nullptr, sizeof(GpuHomVec4)},
+  };
+  for (const auto& b : buffers) {
+    Expected<Buffer> made = makeBuffer(d, b.label, b.usage, b.size, b.data);
+    if (!made) return made.error();
+    *b.buffer = std::move(*made);
+  }
+  Expected<Buffer> readback = d.createBuffer(
+      "particle read-back", WGPUBufferUsage_MapRead | WGPUBufferUsage_CopyDst, state_bytes);
+  if (!readback) return readback.error();
+  state->readback = std::move(*readback);
+
+  // Two of the kernels' own pipelines, bound to these buffers.
+  Kernel& rk4 = k.kernel(ComputePipelineKind::geodesic_rk4_step);
+  Kernel& distance = k.kernel(ComputePipelineKind::fs_distance_batch);
+  state->rk4 = share(rk4.pipeline);
+  state->distance = share(distance.pipeline);
+  const std::array<WGPUBindGroupEntry, 3> rk4_bound{
+      bufferEntry(0, state->states.get(), state_bytes),
+      bufferEntry(1, state->stepped.get(), state_bytes),
+      bufferEntry(2, state->step_uniform.get(), sizeof(RK4Params))};
+  Expected<BindGroup> rk4_group = makeBindGroup(d, "particle step", rk4.layout.get(), rk4_bound);
+  if (!rk4_group) return rk4_group.error();
+  state->rk4_group = std::move(*rk4_group);
+  const std::array<WGPUBindGroupEntry, 3> distance_bound{
+      bufferEntry(0, state->positions.get(), point_bytes),
+      bufferEntry(1, state->distances.get(), float_bytes),
+      bufferEntry(2, state->eye_uniform.get(), sizeof(GpuHomVec4))};
+  Expected<BindGroup> distance_group =
+      makeBindGroup(d, "particle distances", distance.layout.get(), distance_bound);
+  if (!distance_group) return distance_group.error();
+  state->distance_group = std::move(*distance_group);
+  if (Status ok = state->makeProjection(state->device); !ok) return ok.error();
+  // The positions and distances of the initial states, before any step.
+  if (Status ok = state->step(0.0f, GpuHomVec4{0.0f, 0.0f, 0.0f, 1.0f}); !ok) return ok.error();
+  return Particles(std::move(state));
+}
+
+Status Particles::step(float dt, GpuHomVec4 eye) { return state_->step(dt, eye); }
+
+Status Particles::upload(std::span<const GpuHomVec4> positions, std::span<const float> distances) {
+  detail::ParticlesState& s = *state_;
+  if (positions.size() != s.count)
+    return detail::wrongLength("positions", positions.size(), s.count);
+  if (distances.size() != s.count)
+    return detail::wrongLength("distances", distances.size(), s.count);
+  if (Status ok = s.device->check(); !ok) return ok;
+  WGPUQueue queue = s.device->queue.get();
+  wgpuQueueWriteBuffer(queue, s.positions.get(), 0, positions.data(), positions.size_bytes());
+  wgpuQueueWriteBuffer(queue, s.distances.get(), 0, distances.data(), distances.size_bytes());
+  return s.device->check();
+}
+
+Status Particles::readStates(std::span<GpuGeodesicState> out) { return state_->readStates(out); }
+
+Status Particles::writeStates(std::span<const GpuGeodesicState> states) {
+  detail::ParticlesState& s = *state_;
+  if (states.size() != s.count) return detail::wrongLength("the states", states.size(), s.count);
+  if (Status ok = s.device->check(); !ok) return ok;
+  wgpuQueueWriteBuffer(s.device->queue.get(), s.states.get(), 0, states.data(),
+                       states.size_bytes());
+  return s.device->check();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+PictureRenderer::PictureRenderer(std::unique_ptr<detail::PictureState> state) noexcept
+    : state_(std::move(state)) {}
+PictureRenderer::PictureRenderer(PictureRenderer&&) noexcept = default;
+PictureRenderer& PictureRenderer::operator=(PictureRenderer&&) noexcept = default;
+PictureRenderer::~PictureRenderer() = default;
+
+Expected<PictureRenderer> PictureRenderer::create(Device& device, const RenderTarget& target) {
+  using namespace detail;
+  Expected<std::shared_ptr<DeviceState>> live = DeviceAccess::live(device);
+  if (!live) return live.error();
+  if (target.state_->device != *live) {
+    return Error{ErrorStep::argument, "the target was made on another device"};
+  }
+  auto state = std::make_unique<PictureState>();
+  state->device = std::move(*live);
+  state->format = target.state_->format;
+  if (Status ok = state->makePipelines(); !ok) return ok.error();
+  return PictureRenderer(std::move(state));
+}
+
+Expected<FrameOutcome> PictureRenderer::draw(RenderTarget& target, const GpuPicture& uniforms,
+                                             const PictureContent& content, Image* read_back) {
+  return state_->draw(*target.state_, uniforms, content, read_back);
+}
+
+}  // namespace orv::webgpu
