@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "orv/app.hpp"
 #include "orv/gpu.hpp"
 #include "orv/webgpu.hpp"
 
@@ -156,11 +157,8 @@ void RenderFrame(benchmark::State& state) {
   }
   Expected<SceneBuffers> scene = SceneBuffers::create(device, {points, edges, faces});
   if (!scene) return fail(state, scene.error());
-  GpuPicture picture;
-  picture.world_to_camera = pgl4ToGpu(PGL4::identity());
-  picture.lens = {1.7320508f, 1.7320508f, static_cast<float>(side), static_cast<float>(side)};
-  picture.arcs = {0.01f, 3.14f, 0.5f, 0.01f};
-  picture.sizes = {2.5f, 1.0f, 0.01f, 2e-4f};
+  const OrvCamera camera{};
+  const GpuPicture picture = pictureToGpu(camera, PictureProjection::of(camera, side, side), {});
   const PictureContent content{&*scene, true, true, true, nullptr};
   Image image;
   for (auto _ : state) {

@@ -220,6 +220,7 @@ ViewScene defaultScene() {
   view.style.fog = DefaultScene::fog;
   view.style.point_radius = DefaultScene::corner_radius;
   view.style.particle_radius = DefaultScene::particle_radius;
+  view.style.face_shading = DefaultScene::face_shading;
   view.particles = defaultParticles();
   return view;
 }

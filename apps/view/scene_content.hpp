@@ -55,10 +55,11 @@ std::vector<HomVec4> icosians();
 // speeds between 0.15 and 0.45 rad/s), coloured by their distance from the eye.
 struct DefaultScene {
   static constexpr std::size_t particle_count = 300;
-  static constexpr double opening = 0.72;
+  static constexpr double opening = 0.8;
   static constexpr double fog = 0.55;
   static constexpr double corner_radius = 0.007;
   static constexpr double particle_radius = 0.012;
+  static constexpr double face_shading = 0.6;
   static constexpr Colour edge_colour{0.92f, 0.94f, 1.0f};
   static constexpr Colour corner_colour{1.0f, 0.96f, 0.85f};
 };

@@ -8,8 +8,9 @@
 //   1. start the frame and fold the frame's events into the InputState,
 //   2. act on the application intents (reset_camera, should_close),
 //   3. update the camera, 4. clear the mouse deltas,
-//   5. take mvpGpu and draw each scene point as the vertex shader does: of q and −q the copy
-//      nearer the camera (pos·q ≥ 0), projected by mvp.
+//   5. draw each scene point where the picture's rule puts it (orv::imageOfPoint): of q and −q
+//      the copy in front of the camera, its near image or the far image of a point behind, as a
+//      disc of its sphere's apparent size.
 //
 // Flying forward brings the cube closer and then past the camera; path.svg shows where the camera
 // went.
@@ -78,35 +79,19 @@ HomVec4 slerp(HomVec4 a, HomVec4 b, double t) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Projection, as the vertex shader computes it
+// Projection: the picture's rule (orv::imageOfPoint), as the renderer draws it
 
 struct ScreenPoint {
   double x = 0.0;
   double y = 0.0;
-  bool visible = false;  // in front of the camera and between the near and far planes
+  double radius = 0.0;   // the apparent radius of the point's small sphere, in pixels
+  bool visible = false;  // it has an image in front of the camera, within the depth cuts
+  bool far = false;      // the far image of a point behind the camera
 };
 
-// The copy s·p with eye·(s·p) ≥ 0, times mvp, in f32; then the viewport transform.
-ScreenPoint project(const orv::GpuPGL4& mvp, const orv::GpuHomVec4& eye, HomVec4 p, double width,
-                    double height) {
-  const orv::GpuHomVec4 q = orv::homVec4ToGpu(p);
-  const float c_w = eye.x * q.x + eye.y * q.y + eye.z * q.z + eye.w * q.w;
-  const float s = c_w < 0.0f ? -1.0f : 1.0f;
-  const std::array<float, 4> p4{s * q.x, s * q.y, s * q.z, s * q.w};
-  std::array<float, 4> clip{};
-  for (std::size_t r = 0; r < 4; ++r) {
-    clip[r] = mvp.data[r] * p4[0] + mvp.data[4 + r] * p4[1] + mvp.data[8 + r] * p4[2] +
-              mvp.data[12 + r] * p4[3];
-  }
-  ScreenPoint sp;
-  if (!(clip[3] > 0.0f)) return sp;
-  const double nx = static_cast<double>(clip[0] / clip[3]);
-  const double ny = static_cast<double>(clip[1] / clip[3]);
-  const double nz = static_cast<double>(clip[2] / clip[3]);
-  sp.x = (nx + 1.0) * 0.5 * width;
-  sp.y = (1.0 - ny) * 0.5 * height;
-  sp.visible = nz >= 0.0 && nz <= 1.0;  // WebGPU's depth range
-  return sp;
+ScreenPoint project(const orv::PictureProjection& p, const orv::PGL4& world_to_camera, HomVec4 q) {
+  const orv::PointImage image = orv::imageOfPoint(p, world_to_camera, q, orv::DEFAULT_POINT_RADIUS);
+  return {image.x, image.y, image.radius_px, image.drawn, image.far};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,16 +167,16 @@ bool writeFrame(const std::filesystem::path& file, const std::vector<Segment>& s
                 const orv::AppConfig& config) {
   const double width = config.window_width / 2.0;
   const double height = config.window_height / 2.0;
-  const orv::GpuPGL4 mvp = cam.mvpGpu(width / height);
-  const orv::GpuHomVec4 eye =
-      orv::homVec4ToGpu(HomVec4::init(cam.pos[0], cam.pos[1], cam.pos[2], cam.pos[3]));
+  const orv::PictureProjection projection = orv::PictureProjection::of(cam, width, height);
+  const orv::PGL4 world_to_camera = cam.worldToCamera();
   std::ostringstream svg;
   svg << "<svg xmlns='http://www.w3.org/2000/svg' width='" << width << "' height='" << height
       << "' viewBox='0 0 " << width << ' ' << height << "'>\n"
       << "<rect width='100%' height='100%' fill='#101418'/>\n";
   constexpr int samples = 16;
   for (const Segment& seg : scene) {
-    // Split the arc where it leaves the view, so that nothing behind the camera is drawn.
+    // Split the arc where it leaves the view, and where it passes beside the camera (its image
+    // leaves through the picture's edge and comes back as the far image of the rest).
     std::string points;
     const auto flush = [&] {
       if (points.find(' ') != points.rfind(' ')) {
@@ -200,20 +185,20 @@ bool writeFrame(const std::filesystem::path& file, const std::vector<Segment>& s
       }
       points.clear();
     };
+    bool far = false;
     for (int i = 0; i <= samples; ++i) {
       const ScreenPoint s =
-          project(mvp, eye, slerp(seg.a, seg.b, i / double{samples}), width, height);
-      if (!s.visible) {
-        flush();
-        continue;
-      }
-      points += fmt(s.x) + ',' + fmt(s.y) + ' ';
+          project(projection, world_to_camera, slerp(seg.a, seg.b, i / double{samples}));
+      if (!s.visible || s.far != far) flush();
+      far = s.far;
+      if (s.visible) points += fmt(s.x) + ',' + fmt(s.y) + ' ';
     }
     flush();
     for (const HomVec4 end : {seg.a, seg.b}) {
-      const ScreenPoint s = project(mvp, eye, end, width, height);
+      const ScreenPoint s = project(projection, world_to_camera, end);
       if (s.visible) {
-        svg << "<circle cx='" << fmt(s.x) << "' cy='" << fmt(s.y) << "' r='3' fill='#f0f0f0'/>\n";
+        svg << "<circle cx='" << fmt(s.x) << "' cy='" << fmt(s.y) << "' r='" << fmt(s.radius)
+            << "' fill='#f0f0f0'/>\n";
       }
     }
   }

@@ -169,13 +169,18 @@ struct PictureStyle {
   double point_radius = DEFAULT_POINT_RADIUS;     // ρ of a scene's points
   double particle_radius = DEFAULT_POINT_RADIUS;  // ρ of moving particles
   double line_width_px = 2.0;                     // edges, at least 1.5 px
-  // Edges are drawn this much nearer (an arc) than they are, so that an edge bordering a face
-  // shows on it rather than fighting it for the same depth.
-  double edge_lift = 2e-4;
+  // Edges are drawn this much nearer (an arc, at a quarter circle straight ahead; the same depth
+  // everywhere) than they are, so that an edge bordering a face shows on it rather than fighting
+  // it for the same depth.
+  double edge_lift = 2e-3;
+  // Faces lit by a lamp at the eye: their colour times (1 − k) + k·cos of the angle between the
+  // face's normal and the line of sight (k = 0: flat, the colours exactly as given).
+  double face_shading = 0.0;
 };
 
-// The picture pass's uniform block: W = camera.worldToCamera() and the values above, each
-// computed in f64 and rounded once to f32.
+// The picture pass's uniform block: W = camera.worldToCamera() and the values above, and the depth
+// mapping of the arcs between the camera's fs_near and fs_far, each computed in f64 and rounded
+// once to f32.
 GpuPicture pictureToGpu(const OrvCamera& camera, const PictureProjection& p,
                         const PictureStyle& style) noexcept;
 

@@ -273,8 +273,7 @@ class Particles {
 };
 
 // Where a picture is drawn: an offscreen RGBA8 image of a fixed size, or the current texture of a
-// window's surface, each with its 4× multisampled colour and depth buffers and a read-back buffer
-// (move-only). The picture is drawn multisampled and resolved into the image or the texture.
+// window's surface, each with its depth buffer and a read-back buffer (move-only).
 class RenderTarget {
  public:
   // Each side 1 to the device's largest texture side (an argument error otherwise).

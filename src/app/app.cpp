@@ -236,7 +236,12 @@ GpuPicture pictureToGpu(const OrvCamera& camera, const PictureProjection& p,
   g.lens = {f(p.focal / p.aspect), f(p.focal), f(p.width), f(p.height)};
   g.arcs = {f(p.near), f(p.far), f(style.fog), f(style.point_radius)};
   g.sizes = {f(MIN_POINT_RADIUS_PX), f(style.line_width_px / 2.0), f(style.particle_radius),
-             f(style.edge_lift)};
+             f(style.face_shading)};
+  // Depth A − S·cot(t)/k: 0 at fs_near and 1 at fs_far on the axis (k = 1).
+  const double cot_near = 1.0 / std::tan(p.near);
+  const double cot_far = 1.0 / std::tan(p.far);
+  const double span = 1.0 / (cot_near - cot_far);
+  g.depth = {f(cot_near * span), f(span), f(style.edge_lift * span), 0.0f};
   return g;
 }
 

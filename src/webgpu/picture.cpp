@@ -67,6 +67,50 @@ void dispatch(WGPUComputePassEncoder pass, WGPUComputePipeline pipeline, WGPUBin
   wgpuComputePassEncoderDispatchWorkgroups(pass, static_cast<std::uint32_t>(groups), 1, 1);
 }
 
+// The bind group layouts of the picture pass, made alike wherever they are needed (layouts of
+// equal entries are interchangeable): group 0 the uniform block; group 1 the corners of edges or
+// points, or the particles' positions and distances, read by the vertex stage.
+Expected<BindGroupLayout> makeLayout(DeviceState& d, std::string_view label,
+                                     std::span<const WGPUBindGroupLayoutEntry> entries) {
+  WGPUBindGroupLayoutDescriptor descriptor{};
+  descriptor.label = view(label);
+  descriptor.entryCount = entries.size();
+  descriptor.entries = entries.data();
+  return d.createScoped<BindGroupLayout>(ErrorStep::pipeline, label, [&] {
+    return wgpuDeviceCreateBindGroupLayout(d.device.get(), &descriptor);
+  });
+}
+
+WGPUBindGroupLayoutEntry vertexStorage(std::uint32_t binding, std::uint64_t min_size) {
+  WGPUBindGroupLayoutEntry e{};
+  e.binding = binding;
+  e.visibility = WGPUShaderStage_Vertex;
+  e.buffer.type = WGPUBufferBindingType_ReadOnlyStorage;
+  e.buffer.minBindingSize = min_size;
+  return e;
+}
+
+Expected<BindGroupLayout> cornerLayout(DeviceState& d) {
+  const WGPUBindGroupLayoutEntry entry = vertexStorage(0, sizeof(GpuVertex));
+  return makeLayout(d, "picture corners", std::span(&entry, 1));
+}
+
+Expected<BindGroupLayout> particleLayout(DeviceState& d) {
+  const std::array<WGPUBindGroupLayoutEntry, 2> entries{vertexStorage(0, sizeof(GpuHomVec4)),
+                                                        vertexStorage(1, sizeof(float))};
+  return makeLayout(d, "picture particles", entries);
+}
+
+// The bind group of a list of corners (none for an empty list: nothing is drawn from it).
+Expected<BindGroup> cornerGroup(DeviceState& d, std::string_view label, const Buffer& buffer,
+                                std::size_t corners) {
+  if (corners == 0) return BindGroup{};
+  Expected<BindGroupLayout> layout = cornerLayout(d);
+  if (!layout) return layout.error();
+  const WGPUBindGroupEntry bound = bufferEntry(0, buffer.get(), corners * sizeof(GpuVertex));
+  return makeBindGroup(d, label, layout->get(), std::span(&bound, 1));
+}
+
 Error wrongLength(std::string_view what, std::size_t have, std::size_t need) {
   return {ErrorStep::argument, std::string(what) + " holds " + std::to_string(have) +
                                    " elements, the particles " + std::to_string(need)};
@@ -82,6 +126,9 @@ struct SceneBuffersState {
   Buffer points;
   Buffer edges;
   Buffer triangles;
+  BindGroup point_group;
+  BindGroup edge_group;
+  BindGroup triangle_group;
   std::uint32_t point_count = 0;
   std::uint32_t edge_count = 0;
   std::uint32_t triangle_count = 0;
@@ -108,6 +155,7 @@ struct ParticlesState {
   BindGroup rk4_group;
   BindGroup project_group;
   BindGroup distance_group;
+  BindGroup draw_group;  // positions and distances, for the picture pass
 
   std::uint64_t stateBytes() const noexcept { return std::uint64_t{count} * 32; }
 
@@ -194,36 +242,42 @@ struct PictureState {
   WGPUTextureFormat format = WGPUTextureFormat_Undefined;
   ShaderModule module;
   RenderPipeline faces;
-  RenderPipeline edges;
+  RenderPipeline edges;      // their cores, opaque
+  RenderPipeline edge_rims;  // their smoothed rims, blended
   RenderPipeline points;
   RenderPipeline particles;
   Buffer uniforms;
   BindGroup bind_group;
 
   Status makePipelines();
+  // A blended pipeline writes no depth (an edge's smoothed rim).
   Expected<RenderPipeline> makePipeline(WGPUPipelineLayout layout, const char* vertex_entry,
-                                        const char* fragment_entry,
-                                        std::span<const WGPUVertexBufferLayout> buffers);
-  void encodePass(WGPUCommandEncoder encoder, const TargetState& target, WGPUTextureView resolve,
+                                        const char* fragment_entry, bool blended);
+  void encodePass(WGPUCommandEncoder encoder, const TargetState& target, WGPUTextureView into,
                   const PictureContent& content) const;
   Expected<FrameOutcome> draw(TargetState& target, const GpuPicture& picture,
                               const PictureContent& content, Image* read_back);
 };
 
-Expected<RenderPipeline> PictureState::makePipeline(
-    WGPUPipelineLayout layout, const char* vertex_entry, const char* fragment_entry,
-    std::span<const WGPUVertexBufferLayout> buffers) {
+Expected<RenderPipeline> PictureState::makePipeline(WGPUPipelineLayout layout,
+                                                    const char* vertex_entry,
+                                                    const char* fragment_entry, bool blended) {
   WGPUDepthStencilState depth_state{};
   depth_state.format = depth_format;
-  depth_state.depthWriteEnabled = WGPUOptionalBool_True;
+  depth_state.depthWriteEnabled = blended ? WGPUOptionalBool_False : WGPUOptionalBool_True;
   depth_state.depthCompare = WGPUCompareFunction_Less;
   depth_state.stencilFront.compare = WGPUCompareFunction_Always;
   depth_state.stencilBack.compare = WGPUCompareFunction_Always;
   depth_state.stencilReadMask = 0xFFFFFFFF;
   depth_state.stencilWriteMask = 0xFFFFFFFF;
 
+  // Blended: the colour over what is there by its alpha, the target's alpha kept at 1.
+  const WGPUBlendState blend{
+      {WGPUBlendOperation_Add, WGPUBlendFactor_SrcAlpha, WGPUBlendFactor_OneMinusSrcAlpha},
+      {WGPUBlendOperation_Add, WGPUBlendFactor_One, WGPUBlendFactor_OneMinusSrcAlpha}};
   WGPUColorTargetState target{};
   target.format = format;
+  target.blend = blended ? &blend : nullptr;
   target.writeMask = WGPUColorWriteMask_All;
   WGPUFragmentState fragment{};
   fragment.module = module.get();
@@ -236,13 +290,12 @@ Expected<RenderPipeline> PictureState::makePipeline(
   descriptor.layout = layout;
   descriptor.vertex.module = module.get();
   descriptor.vertex.entryPoint = view(vertex_entry);
-  descriptor.vertex.bufferCount = buffers.size();
-  descriptor.vertex.buffers = buffers.data();
+  descriptor.vertex.bufferCount = 0;  // every kind reads its storage buffers
   descriptor.primitive.topology = WGPUPrimitiveTopology_TriangleList;
   descriptor.primitive.frontFace = WGPUFrontFace_CCW;
   descriptor.primitive.cullMode = WGPUCullMode_None;
   descriptor.depthStencil = &depth_state;
-  descriptor.multisample.count = target_samples;
+  descriptor.multisample.count = 1;
   descriptor.multisample.mask = 0xFFFFFFFF;
   descriptor.fragment = &fragment;
   return device->createScoped<RenderPipeline>(
@@ -261,56 +314,46 @@ Status PictureState::makePipelines() {
   entry.visibility = WGPUShaderStage_Vertex | WGPUShaderStage_Fragment;
   entry.buffer.type = WGPUBufferBindingType_Uniform;
   entry.buffer.minBindingSize = sizeof(GpuPicture);
-  Expected<Layouts> layouts = d.createLayouts("picture", std::span(&entry, 1));
-  if (!layouts) return layouts.error();
-
-  // A vertex (position, colour) per vertex of the faces, per instance of the points.
-  const std::array<WGPUVertexAttribute, 2> vertex_attributes{{
-      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, position), 0},
-      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, colour), 1},
-  }};
-  // Both ends of an edge per instance.
-  const std::array<WGPUVertexAttribute, 4> edge_attributes{{
-      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, position), 0},
-      {nullptr, WGPUVertexFormat_Float32x4, offsetof(GpuVertex, colour), 1},
-      {nullptr, WGPUVertexFormat_Float32x4, sizeof(GpuVertex) + offsetof(GpuVertex, position), 2},
-      {nullptr, WGPUVertexFormat_Float32x4, sizeof(GpuVertex) + offsetof(GpuVertex, colour), 3},
-  }};
-  const WGPUVertexAttribute position_attribute{nullptr, WGPUVertexFormat_Float32x4, 0, 0};
-  const WGPUVertexAttribute distance_attribute{nullptr, WGPUVertexFormat_Float32, 0, 1};
-  const auto buffer = [](WGPUVertexStepMode mode, std::uint64_t stride,
-                         std::span<const WGPUVertexAttribute> attributes) {
-    WGPUVertexBufferLayout b{};
-    b.stepMode = mode;
-    b.arrayStride = stride;
-    b.attributeCount = attributes.size();
-    b.attributes = attributes.data();
-    return b;
+  Expected<BindGroupLayout> uniform_layout =
+      makeLayout(d, "picture uniforms", std::span(&entry, 1));
+  if (!uniform_layout) return uniform_layout.error();
+  Expected<BindGroupLayout> corner_layout = cornerLayout(d);
+  if (!corner_layout) return corner_layout.error();
+  Expected<BindGroupLayout> particle_layout = particleLayout(d);
+  if (!particle_layout) return particle_layout.error();
+  // Group 0 the uniforms, group 1 the corners of faces, edges or points, or the particles.
+  const auto pipelineLayout = [&](const char* label,
+                                  WGPUBindGroupLayout second) -> Expected<PipelineLayout> {
+    const std::array<WGPUBindGroupLayout, 2> groups{uniform_layout->get(), second};
+    WGPUPipelineLayoutDescriptor descriptor{};
+    descriptor.label = view(label);
+    descriptor.bindGroupLayoutCount = 2;
+    descriptor.bindGroupLayouts = groups.data();
+    return d.createScoped<PipelineLayout>(ErrorStep::pipeline, label, [&] {
+      return wgpuDeviceCreatePipelineLayout(d.device.get(), &descriptor);
+    });
   };
-  const std::array face_buffers{
-      buffer(WGPUVertexStepMode_Vertex, sizeof(GpuVertex), vertex_attributes)};
-  const std::array edge_buffers{
-      buffer(WGPUVertexStepMode_Instance, 2 * sizeof(GpuVertex), edge_attributes)};
-  const std::array point_buffers{
-      buffer(WGPUVertexStepMode_Instance, sizeof(GpuVertex), vertex_attributes)};
-  const std::array particle_buffers{
-      buffer(WGPUVertexStepMode_Instance, sizeof(GpuHomVec4), std::span(&position_attribute, 1)),
-      buffer(WGPUVertexStepMode_Instance, sizeof(float), std::span(&distance_attribute, 1))};
+  Expected<PipelineLayout> corners_layout = pipelineLayout("picture corners", corner_layout->get());
+  Expected<PipelineLayout> particles_layout =
+      pipelineLayout("picture particles", particle_layout->get());
+  if (!corners_layout) return corners_layout.error();
+  if (!particles_layout) return particles_layout.error();
 
   const struct {
     RenderPipeline* pipeline;
+    WGPUPipelineLayout layout;
     const char* vertex;
     const char* fragment;
-    std::span<const WGPUVertexBufferLayout> buffers;
+    bool blended;
   } wanted[] = {
-      {&faces, "face_vertex", "face_fragment", face_buffers},
-      {&edges, "edge_vertex", "edge_fragment", edge_buffers},
-      {&points, "point_vertex", "disc_fragment", point_buffers},
-      {&particles, "particle_vertex", "disc_fragment", particle_buffers},
+      {&faces, corners_layout->get(), "face_vertex", "face_fragment", false},
+      {&edges, corners_layout->get(), "edge_vertex", "edge_core_fragment", false},
+      {&edge_rims, corners_layout->get(), "edge_vertex", "edge_rim_fragment", true},
+      {&points, corners_layout->get(), "point_vertex", "disc_fragment", false},
+      {&particles, particles_layout->get(), "particle_vertex", "disc_fragment", false},
   };
   for (const auto& w : wanted) {
-    Expected<RenderPipeline> made =
-        makePipeline(layouts->pipeline.get(), w.vertex, w.fragment, w.buffers);
+    Expected<RenderPipeline> made = makePipeline(w.layout, w.vertex, w.fragment, w.blended);
     if (!made) return made.error();
     *w.pipeline = std::move(*made);
   }
@@ -321,20 +364,19 @@ Status PictureState::makePipelines() {
   uniforms = std::move(*made_uniforms);
   const WGPUBindGroupEntry bound = bufferEntry(0, uniforms.get(), sizeof(GpuPicture));
   Expected<BindGroup> group =
-      makeBindGroup(d, "picture uniforms", layouts->bind_group.get(), std::span(&bound, 1));
+      makeBindGroup(d, "picture uniforms", uniform_layout->get(), std::span(&bound, 1));
   if (!group) return group.error();
   bind_group = std::move(*group);
   return {};
 }
 
 void PictureState::encodePass(WGPUCommandEncoder encoder, const TargetState& target,
-                              WGPUTextureView resolve, const PictureContent& content) const {
+                              WGPUTextureView into, const PictureContent& content) const {
   WGPURenderPassColorAttachment colour{};
-  colour.view = target.multisampled_view.get();
-  colour.resolveTarget = resolve;
+  colour.view = into;
   colour.depthSlice = WGPU_DEPTH_SLICE_UNDEFINED;
   colour.loadOp = WGPULoadOp_Clear;
-  colour.storeOp = WGPUStoreOp_Discard;
+  colour.storeOp = WGPUStoreOp_Store;
   colour.clearValue = {0.0, 0.0, 0.0, 1.0};
   WGPURenderPassDepthStencilAttachment depth{};
   depth.view = target.depth_view.get();
@@ -349,29 +391,34 @@ void PictureState::encodePass(WGPUCommandEncoder encoder, const TargetState& tar
   const RenderPass pass{wgpuCommandEncoderBeginRenderPass(encoder, &descriptor)};
   WGPURenderPassEncoder p = pass.get();
   wgpuRenderPassEncoderSetBindGroup(p, 0, bind_group.get(), 0, nullptr);
-  if (const SceneBuffersState* scene = content.scene ? content.scene->state_.get() : nullptr) {
+  const SceneBuffersState* scene = content.scene ? content.scene->state_.get() : nullptr;
+  if (scene != nullptr) {
     if (content.faces && scene->triangle_count > 0) {
       wgpuRenderPassEncoderSetPipeline(p, faces.get());
-      wgpuRenderPassEncoderSetVertexBuffer(p, 0, scene->triangles.get(), 0, WGPU_WHOLE_SIZE);
+      wgpuRenderPassEncoderSetBindGroup(p, 1, scene->triangle_group.get(), 0, nullptr);
       wgpuRenderPassEncoderDraw(p, 3 * scene->triangle_count, 2, 0, 0);  // +q and −q
-    }
-    if (content.edges && scene->edge_count > 0) {
-      wgpuRenderPassEncoderSetPipeline(p, edges.get());
-      wgpuRenderPassEncoderSetVertexBuffer(p, 0, scene->edges.get(), 0, WGPU_WHOLE_SIZE);
-      wgpuRenderPassEncoderDraw(p, 12, scene->edge_count, 0, 0);
     }
     if (content.points && scene->point_count > 0) {
       wgpuRenderPassEncoderSetPipeline(p, points.get());
-      wgpuRenderPassEncoderSetVertexBuffer(p, 0, scene->points.get(), 0, WGPU_WHOLE_SIZE);
-      wgpuRenderPassEncoderDraw(p, 6, scene->point_count, 0, 0);
+      wgpuRenderPassEncoderSetBindGroup(p, 1, scene->point_group.get(), 0, nullptr);
+      wgpuRenderPassEncoderDraw(p, 6 * scene->point_count, 1, 0, 0);
     }
   }
   if (const ParticlesState* moving =
           content.particles ? content.particles->state_.get() : nullptr) {
     wgpuRenderPassEncoderSetPipeline(p, particles.get());
-    wgpuRenderPassEncoderSetVertexBuffer(p, 0, moving->positions.get(), 0, WGPU_WHOLE_SIZE);
-    wgpuRenderPassEncoderSetVertexBuffer(p, 1, moving->distances.get(), 0, WGPU_WHOLE_SIZE);
-    wgpuRenderPassEncoderDraw(p, 6, moving->count, 0, 0);
+    wgpuRenderPassEncoderSetBindGroup(p, 1, moving->draw_group.get(), 0, nullptr);
+    wgpuRenderPassEncoderDraw(p, 6 * moving->count, 1, 0, 0);
+  }
+  // Edges last, so that their smoothed rims blend over whatever lies behind them: first their
+  // opaque cores (which write depth), then the rims (which do not, so that a rim never hides
+  // anything drawn after it).
+  if (scene != nullptr && content.edges && scene->edge_count > 0) {
+    wgpuRenderPassEncoderSetBindGroup(p, 1, scene->edge_group.get(), 0, nullptr);
+    for (const RenderPipeline* stage : {&edges, &edge_rims}) {
+      wgpuRenderPassEncoderSetPipeline(p, stage->get());
+      wgpuRenderPassEncoderDraw(p, 12 * scene->edge_count, 1, 0, 0);  // +q and −q
+    }
   }
   wgpuRenderPassEncoderEnd(p);
 }
@@ -390,15 +437,15 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
   if (!acquired) return acquired.error();
   if (acquired->outcome == FrameOutcome::skipped) return FrameOutcome::skipped;
   const bool offscreen = target.offscreen();
-  WGPUTextureView resolve = offscreen ? target.resolved_view.get() : acquired->view.get();
-  WGPUTexture texture = offscreen ? target.resolved.get() : acquired->texture.get();
+  WGPUTextureView into = offscreen ? target.picture_view.get() : acquired->view.get();
+  WGPUTexture texture = offscreen ? target.picture.get() : acquired->texture.get();
   if (read_back != nullptr) {
     if (Status ok = target.fitReadback(); !ok) return ok.error();
   }
 
   wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), 0, &picture, sizeof picture);
   CommandEncoder encoder = d.createEncoder();
-  encodePass(encoder.get(), target, resolve, content);
+  encodePass(encoder.get(), target, into, content);
   if (read_back != nullptr) target.encodeReadback(encoder.get(), texture);
   if (Status ok = d.submit(encoder); !ok) return ok.error();
   if (!offscreen) {
@@ -442,10 +489,16 @@ Expected<SceneBuffers> SceneBuffers::create(Device& device, const SceneGeometry&
                                           std::to_string(geometry.triangles.size()) +
                                           " vertices, not three per triangle"};
   }
-  constexpr std::size_t most = 0x7FFFFFFF;
-  if (geometry.points.size() > most || geometry.edges.size() > most ||
-      geometry.triangles.size() > most) {
-    return Error{ErrorStep::argument, "a scene list is too long for one draw"};
+  // Points and edges are read from storage bindings, faces from a vertex buffer; each kind is
+  // one draw, whose vertex count (six per point, twelve per edge) fits 32 bits within these.
+  const WGPULimits& limits = (*live)->limits;
+  const std::uint64_t most_corners = limits.maxStorageBufferBindingSize / sizeof(GpuVertex);
+  const std::uint64_t most_face_corners = limits.maxBufferSize / sizeof(GpuVertex);
+  if (geometry.points.size() > most_corners || geometry.edges.size() > most_corners ||
+      geometry.triangles.size() > most_face_corners) {
+    return Error{ErrorStep::argument, "a scene list is longer than one buffer binding holds (" +
+                                          std::to_string(most_corners) + " points or edge ends, " +
+                                          std::to_string(most_face_corners) + " face corners)"};
   }
   auto state = std::make_unique<SceneBuffersState>();
   state->device = std::move(*live);
@@ -453,16 +506,28 @@ Expected<SceneBuffers> SceneBuffers::create(Device& device, const SceneGeometry&
   const struct {
     Buffer* buffer;
     const char* label;
+    WGPUBufferUsage usage;
     std::span<const GpuVertex> list;
-  } lists[] = {{&state->points, "scene points", geometry.points},
-               {&state->edges, "scene edges", geometry.edges},
-               {&state->triangles, "scene triangles", geometry.triangles}};
+  } lists[] = {{&state->points, "scene points", WGPUBufferUsage_Storage, geometry.points},
+               {&state->edges, "scene edges", WGPUBufferUsage_Storage, geometry.edges},
+               {&state->triangles, "scene triangles", WGPUBufferUsage_Storage, geometry.triangles}};
   for (const auto& l : lists) {
-    Expected<Buffer> made =
-        makeBuffer(d, l.label, WGPUBufferUsage_Vertex, l.list.size_bytes(), l.list.data());
+    Expected<Buffer> made = makeBuffer(d, l.label, l.usage, l.list.size_bytes(), l.list.data());
     if (!made) return made.error();
     *l.buffer = std::move(*made);
   }
+  Expected<BindGroup> point_group =
+      cornerGroup(d, "scene points", state->points, geometry.points.size());
+  if (!point_group) return point_group.error();
+  state->point_group = std::move(*point_group);
+  Expected<BindGroup> edge_group =
+      cornerGroup(d, "scene edges", state->edges, geometry.edges.size());
+  if (!edge_group) return edge_group.error();
+  state->edge_group = std::move(*edge_group);
+  Expected<BindGroup> triangle_group =
+      cornerGroup(d, "scene triangles", state->triangles, geometry.triangles.size());
+  if (!triangle_group) return triangle_group.error();
+  state->triangle_group = std::move(*triangle_group);
   state->point_count = static_cast<std::uint32_t>(geometry.points.size());
   state->edge_count = static_cast<std::uint32_t>(geometry.edges.size() / 2);
   state->triangle_count = static_cast<std::uint32_t>(geometry.triangles.size() / 3);
@@ -553,6 +618,15 @@ Expected<Particles> Particles::create(ComputeKernels& kernels,
   if (!distance_group) return distance_group.error();
   state->distance_group = std::move(*distance_group);
   if (Status ok = state->makeProjection(state->device); !ok) return ok.error();
+  Expected<BindGroupLayout> draw_layout = particleLayout(d);
+  if (!draw_layout) return draw_layout.error();
+  const std::array<WGPUBindGroupEntry, 2> draw_bound{
+      bufferEntry(0, state->positions.get(), point_bytes),
+      bufferEntry(1, state->distances.get(), float_bytes)};
+  Expected<BindGroup> draw_group =
+      makeBindGroup(d, "particles drawn", draw_layout->get(), draw_bound);
+  if (!draw_group) return draw_group.error();
+  state->draw_group = std::move(*draw_group);
   // The positions and distances of the initial states, before any step.
   if (Status ok = state->step(0.0f, GpuHomVec4{0.0f, 0.0f, 0.0f, 1.0f}); !ok) return ok.error();
   return Particles(std::move(state));

@@ -1,5 +1,5 @@
-// Render targets: the multisampled colour and depth buffers a picture is drawn into, the image or
-// surface texture it is resolved into, and the read-back buffer through which it comes back.
+// Render targets: the picture or surface texture a frame is drawn into, its depth buffer, and the
+// read-back buffer through which the picture comes back.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -15,8 +15,7 @@ namespace detail {
 namespace {
 
 Expected<Texture> makeTexture(DeviceState& d, const char* label, WGPUTextureFormat format,
-                              WGPUTextureUsage usage, std::uint32_t width, std::uint32_t height,
-                              std::uint32_t samples) {
+                              WGPUTextureUsage usage, std::uint32_t width, std::uint32_t height) {
   WGPUTextureDescriptor descriptor{};
   descriptor.label = view(label);
   descriptor.usage = usage;
@@ -24,7 +23,7 @@ Expected<Texture> makeTexture(DeviceState& d, const char* label, WGPUTextureForm
   descriptor.size = {width, height, 1};
   descriptor.format = format;
   descriptor.mipLevelCount = 1;
-  descriptor.sampleCount = samples;
+  descriptor.sampleCount = 1;
   return d.createScoped<Texture>(ErrorStep::validation, label, [&] {
     return wgpuDeviceCreateTexture(d.device.get(), &descriptor);
   });
@@ -33,8 +32,8 @@ Expected<Texture> makeTexture(DeviceState& d, const char* label, WGPUTextureForm
 // A texture with its default view.
 Status makeAttachment(DeviceState& d, const char* label, WGPUTextureFormat format,
                       WGPUTextureUsage usage, std::uint32_t width, std::uint32_t height,
-                      std::uint32_t samples, Texture& texture, TextureView& texture_view) {
-  Expected<Texture> made = makeTexture(d, label, format, usage, width, height, samples);
+                      Texture& texture, TextureView& texture_view) {
+  Expected<Texture> made = makeTexture(d, label, format, usage, width, height);
   if (!made) return made.error();
   Expected<TextureView> made_view = d.createScoped<TextureView>(
       ErrorStep::validation, label, [&] { return wgpuTextureCreateView(made->get(), nullptr); });
@@ -52,19 +51,13 @@ Status TargetState::fit(std::uint32_t w, std::uint32_t h) {
   if (offscreen()) {
     if (Status ok = makeAttachment(d, "picture", format,
                                    WGPUTextureUsage_RenderAttachment | WGPUTextureUsage_CopySrc, w,
-                                   h, 1, resolved, resolved_view);
+                                   h, picture, picture_view);
         !ok) {
       return ok;
     }
   }
-  if (Status ok =
-          makeAttachment(d, "multisampled colour", format, WGPUTextureUsage_RenderAttachment, w, h,
-                         target_samples, multisampled, multisampled_view);
-      !ok) {
-    return ok;
-  }
   if (Status ok = makeAttachment(d, "depth", depth_format, WGPUTextureUsage_RenderAttachment, w, h,
-                                 target_samples, depth, depth_view);
+                                 depth, depth_view);
       !ok) {
     return ok;
   }

@@ -13,10 +13,8 @@ namespace orv::webgpu::detail {
 
 inline constexpr WGPUTextureFormat offscreen_format = WGPUTextureFormat_RGBA8Unorm;
 inline constexpr WGPUTextureFormat depth_format = WGPUTextureFormat_Depth32Float;
-// Samples per pixel of the colour and depth buffers: edges and faces are antialiased by coverage.
-inline constexpr std::uint32_t target_samples = 4;
 
-// The texture a frame resolves into: the offscreen image (no handles of its own here) or the
+// The texture a frame is drawn into: the offscreen picture (no handles of its own here) or the
 // surface's current texture, which the frame presents.
 struct Acquired {
   FrameOutcome outcome = FrameOutcome::presented;
@@ -33,10 +31,8 @@ struct TargetState {
   std::uint32_t height = 0;
   std::uint32_t padded_row = 0;  // bytes per row in the read-back buffer, a multiple of 256
 
-  Texture resolved;  // offscreen only: the picture
-  TextureView resolved_view;
-  Texture multisampled;
-  TextureView multisampled_view;
+  Texture picture;  // offscreen only
+  TextureView picture_view;
   Texture depth;
   TextureView depth_view;
   Buffer readback;
@@ -46,12 +42,12 @@ struct TargetState {
   // Whether the format stores blue first, so that a picture read back must be swizzled.
   bool bgra() const noexcept;
 
-  // Makes the buffers (and, offscreen, the picture) for w × h; nothing when they already fit.
+  // Makes the depth buffer (and, offscreen, the picture) for w × h; nothing when they already fit.
   Status fit(std::uint32_t w, std::uint32_t h);
   // Makes the read-back buffer for the current size; nothing when it already fits.
   Status fitReadback();
-  // The texture this frame resolves into: offscreen, the picture (`view` empty: use
-  // resolved_view); for a surface, its current texture, or a skipped frame.
+  // The texture this frame is drawn into: offscreen, the picture (`view` empty: use
+  // picture_view); for a surface, its current texture, or a skipped frame.
   Expected<Acquired> acquire();
   // Records the copy of `texture` (width × height) into the read-back buffer.
   void encodeReadback(WGPUCommandEncoder encoder, WGPUTexture texture) const;

@@ -125,6 +125,7 @@ TEST(PictureRule, FogAndTheUniformBlock) {
   style.point_radius = 0.03;
   style.particle_radius = 0.015;
   style.line_width_px = 3.0;
+  style.face_shading = 0.5;
   const GpuPicture g = pictureToGpu(cam, p, style);
   EXPECT_EQ(g.world_to_camera.data, pgl4ToGpu(PGL4::identity()).data);
   EXPECT_EQ(g.lens[0], static_cast<float>(p.focal / 2.0));
@@ -138,6 +139,15 @@ TEST(PictureRule, FogAndTheUniformBlock) {
   EXPECT_EQ(g.sizes[0], static_cast<float>(MIN_POINT_RADIUS_PX));
   EXPECT_EQ(g.sizes[1], 1.5f);
   EXPECT_EQ(g.sizes[2], 0.015f);
+  EXPECT_EQ(g.sizes[3], 0.5f);
+  // The depth mapping A − S·cot(t) puts fs_near at 0 and fs_far at 1 straight ahead, and
+  // increases with t.
+  const auto depth = [&](double t) {
+    return static_cast<double>(g.depth[0]) - static_cast<double>(g.depth[1]) / std::tan(t);
+  };
+  EXPECT_NEAR(depth(0.02), 0.0, 1e-6);
+  EXPECT_NEAR(depth(3.14), 1.0, 1e-6);
+  EXPECT_LT(depth(1.5), depth(1.6));
 }
 
 }  // namespace

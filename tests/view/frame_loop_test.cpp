@@ -28,7 +28,9 @@ class FakeRenderer final : public FrameRenderer {
     last = request;
     ++draws;
     if (request.particles_on_device && device_.size() > 0) {
-      device_.step(request.dt, {request.eye.x, request.eye.y, request.eye.z, request.eye.w});
+      const GpuHomVec4& e = request.eye;
+      device_.step(request.dt, {static_cast<double>(e.x), static_cast<double>(e.y),
+                                static_cast<double>(e.z), static_cast<double>(e.w)});
       drawn_positions.assign(device_.positions().begin(), device_.positions().end());
     } else {
       drawn_positions.assign(request.positions.begin(), request.positions.end());

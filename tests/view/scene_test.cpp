@@ -157,7 +157,8 @@ TEST(CpuParticles, StayOnS3AtTheirSpeedsAndAreMeasuredFromTheEye) {
     EXPECT_NEAR(std::sqrt(vv), particles.speeds()[i], 1e-6f);
     const GpuHomVec4 p = particles.positions()[i];
     EXPECT_EQ(p.x, s.qx);
-    const HomVec4 q{p.x, p.y, p.z, p.w};
+    const HomVec4 q{static_cast<double>(p.x), static_cast<double>(p.y), static_cast<double>(p.z),
+                    static_cast<double>(p.w)};
     EXPECT_NEAR(particles.distances()[i], fsDistance(q, eye), 1e-6);
   }
   // A state that is not on S³ at all is left as it is.

@@ -161,6 +161,39 @@ TEST(FrameDt, IsTheClocksStepClampedToAFrameWorthOfMotion) {
   }
 }
 
+// With vsync, a surface that holds frames back to the display's rate needs no sleep of the loop;
+// one that presents at once (Xvfb) gets it once its frames are seen to be quick.
+TEST(VsyncPacer, SleepsOnlyWhereTheSurfaceDoesNotBlock) {
+  const std::chrono::steady_clock::duration period = std::chrono::microseconds(16667);
+  const struct {
+    const char* name;
+    std::chrono::steady_clock::duration frame;
+    bool sleeps_after_a_second;
+  } cases[] = {
+      {"a display's blank holds each present", std::chrono::microseconds(16300), false},
+      {"slower than the display", 25ms, false},
+      {"Xvfb: presented at once", 2ms, true},
+      {"quick, but not by much", 14ms, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    VsyncPacer pacer(period);
+    EXPECT_FALSE(pacer.mustSleep(c.frame));  // trusting the surface at first
+    bool sleeps = false;
+    for (int k = 0; k < 60; ++k)
+      sleeps = pacer.mustSleep(c.frame);
+    EXPECT_EQ(sleeps, c.sleeps_after_a_second);
+  }
+  // A surface that starts blocking again (a window moved to a real display) is trusted again.
+  VsyncPacer pacer(period);
+  for (int k = 0; k < 60; ++k)
+    pacer.mustSleep(2ms);
+  bool sleeps = true;
+  for (int k = 0; k < 60; ++k)
+    sleeps = pacer.mustSleep(std::chrono::microseconds(16600));
+  EXPECT_FALSE(sleeps);
+}
+
 // The window's frame: events from WindowEvents, dt from the clock, only non-empty pictures
 // recorded.
 class BlankRenderer final : public FrameRenderer {

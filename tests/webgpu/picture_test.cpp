@@ -514,15 +514,15 @@ TEST_F(PictureTest, ParticlesFollowTheirGreatCirclesOnTheDevice) {
   std::vector<GpuGeodesicState> now(start.size());
   ASSERT_TRUE(particles->readStates(now));
   for (std::size_t i = 0; i < now.size(); ++i) {
-    const double arc = speeds[i] * dt * steps;
+    const double arc = static_cast<double>(speeds[i] * dt) * steps;
     const double a = 0.07 * static_cast<double>(i);
     const std::array<double, 4> expected{std::cos(arc), 0.0, std::sin(arc) * std::cos(a),
                                          std::sin(arc) * std::sin(a)};
     const std::array<float, 4> got{now[i].qx, now[i].qy, now[i].qz, now[i].qw};
     for (std::size_t k = 0; k < 4; ++k)
       EXPECT_NEAR(got[k], expected[k], 2e-5) << i << " " << k;
-    const double v = std::hypot(std::hypot(now[i].vx, now[i].vy), std::hypot(now[i].vz, now[i].vw));
-    EXPECT_NEAR(v, speeds[i], 1e-6);
+    const float v = std::hypot(std::hypot(now[i].vx, now[i].vy), std::hypot(now[i].vz, now[i].vw));
+    EXPECT_NEAR(v, speeds[i], 1e-6f);
   }
   // Written back, the states are read back unchanged.
   ASSERT_TRUE(particles->writeStates(start));

@@ -66,9 +66,11 @@ struct alignas(16) GpuPicture {
   // fs_near, fs_far (arcs), the fog's σ, and the radius ρ of the spheres points are drawn as.
   std::array<float, 4> arcs{};
   // The smallest disc radius in pixels, half the width of an edge in pixels, the radius of the
-  // moving particles' spheres, and how much nearer an edge is drawn than it is (an arc), so that
-  // an edge wins over the faces it borders.
+  // moving particles' spheres, and how much faces are lit by a lamp at the eye (0: flat).
   std::array<float, 4> sizes{};
+  // The depth buffer's mapping A − S·cot(t)/k of the arc t on a line of sight with direction
+  // d.z = −k (A, S), how much nearer (in depth) edges are drawn than they are, and 0.
+  std::array<float, 4> depth{};
 };
 
 static_assert(sizeof(GpuHomVec4) == 16 && alignof(GpuHomVec4) == 16);
@@ -82,9 +84,9 @@ static_assert(offsetof(GpuGeodesicState, vx) == 16 && offsetof(GpuGeodesicState,
 static_assert(offsetof(GpuGeodesicState, vz) == 24 && offsetof(GpuGeodesicState, vw) == 28);
 static_assert(sizeof(GpuVertex) == 32 && alignof(GpuVertex) == 16);
 static_assert(offsetof(GpuVertex, position) == 0 && offsetof(GpuVertex, colour) == 16);
-static_assert(sizeof(GpuPicture) == 112 && alignof(GpuPicture) == 16);
+static_assert(sizeof(GpuPicture) == 128 && alignof(GpuPicture) == 16);
 static_assert(offsetof(GpuPicture, lens) == 64 && offsetof(GpuPicture, arcs) == 80);
-static_assert(offsetof(GpuPicture, sizes) == 96);
+static_assert(offsetof(GpuPicture, sizes) == 96 && offsetof(GpuPicture, depth) == 112);
 static_assert(sizeof(RK4Params) == 16 && alignof(RK4Params) == 16);
 static_assert(offsetof(RK4Params, dt) == 0 && offsetof(RK4Params, _pad0) == 4);
 static_assert(offsetof(RK4Params, _pad1) == 8 && offsetof(RK4Params, _pad2) == 12);

@@ -2,12 +2,24 @@
 // pi that comes back to the eye, so each point q is seen once: through the copy of +-c (c = W q,
 // camera coordinates, the eye looking down -z) that lies in front, z < 0; its near image when q is
 // in front of the camera, its far image when q is behind. The arc t = atan2(|c.xyz|, c.w) of that
-// copy is the point's distance along the line of sight, in (0, pi); depth is t / pi, per fragment.
+// copy is the point's distance along the line of sight, in (0, pi).
 //
-// Faces and edges are drawn twice, as +q and -q (two instances, or two halves of an instance);
-// the device clips the copy whose clip w = -c.z is not positive. c is interpolated from the
-// corners: exact for flat triangles and chords of R^4, which are geodesic triangles and arcs.
-// Points are small spheres: discs of their apparent radius, with the sphere's own depth.
+// Depth. On the line of sight through a pixel, whose direction d has d.z = -k, a point at the arc
+// t has c = (sin(t) d, cos(t)), so the linear clip depth z = A (-c.z) - S c.w gives the depth
+// buffer z / w = A - S cot(t) / k: for each pixel a strictly increasing function of t, so the
+// smaller t shows, per fragment, interpolated exactly (clip coordinates are linear in c, and c is
+// linear across a flat triangle or chord of R^4). A and S put fs_near and fs_far at depth 0 and 1
+// on the axis (k = 1); off the axis the depth range ends a little inside them. The surfaces'
+// fragment stages neither discard nor write depth, so that hidden fragments are never shaded.
+//
+// Faces and edges are drawn twice, as +q and -q (two instances, or two halves of an edge's
+// vertices); the device clips the copy whose clip w = -c.z is not positive. Points are small
+// spheres: discs of their apparent radius whose fragments take the depth of the sphere's near
+// surface, and exactly the arc cuts of the rule.
+//
+// Faces, edges, points and particles are read from storage buffers by vertex index (a face's
+// corners, a point's six quad vertices, an edge's twelve, share their records), so that each kind
+// is one draw of many vertices rather than many small instances.
 
 struct Picture {
     world_to_camera: mat4x4<f32>,
@@ -15,11 +27,26 @@ struct Picture {
     lens: vec4<f32>,
     // fs_near, fs_far, fog sigma, point radius rho
     arcs: vec4<f32>,
-    // least disc radius in pixels, half an edge's width in pixels, particle radius, edge lift
+    // least disc radius in pixels, half an edge's width in pixels, particle radius, how much faces
+    // are lit by a lamp at the eye
     sizes: vec4<f32>,
+    // the depth mapping's A and S, how much nearer edges are drawn (in depth), unused
+    depth: vec4<f32>,
 }
 
 @group(0) @binding(0) var<uniform> picture: Picture;
+
+// A point, or one end of an edge: GpuVertex.
+struct Corner {
+    position: vec4<f32>,
+    colour: vec4<f32>,
+}
+
+// Faces (three corners each), edges (two each) or points, whichever the entry point draws.
+@group(1) @binding(0) var<storage, read> corners: array<Corner>;
+// The particles' positions and their distances from the eye.
+@group(1) @binding(0) var<storage, read> particle_positions: array<vec4<f32>>;
+@group(1) @binding(1) var<storage, read> particle_distances: array<f32>;
 
 const PI: f32 = 3.14159265358979;
 
@@ -27,18 +54,27 @@ const PI: f32 = 3.14159265358979;
 // piece cut off lies about 90 degrees off the axis, outside any picture narrower than 8192:1.
 const EDGE_AHEAD: f32 = 1e-4;
 
-struct Surface {
+struct Edge {
     @builtin(position) clip: vec4<f32>,
     @location(0) camera: vec4<f32>,
     @location(1) colour: vec4<f32>,
+    // signed distance from the edge's middle line, in pixels
+    @location(2) @interpolate(linear) across: f32,
+}
+
+struct Face {
+    @builtin(position) clip: vec4<f32>,
+    @location(0) camera: vec4<f32>,
+    @location(1) @interpolate(flat) colour: vec4<f32>,
+    @location(2) @interpolate(flat) facing: f32,
 }
 
 struct Disc {
     @builtin(position) clip: vec4<f32>,
     @location(0) uv: vec2<f32>,
     @location(1) @interpolate(flat) colour: vec4<f32>,
-    // t of the centre, and the sphere's radius rho
-    @location(2) @interpolate(flat) arcs: vec2<f32>,
+    // t of the centre, the sphere's radius rho, and k of its line of sight
+    @location(2) @interpolate(flat) arcs: vec3<f32>,
 }
 
 struct Shaded {
@@ -53,14 +89,36 @@ fn camera_of(q: vec4<f32>) -> vec4<f32> {
     return picture.world_to_camera * q;
 }
 
-fn clip_of(c: vec4<f32>) -> vec4<f32> {
+// Clip coordinates of c, with the depth mapping, `lift` nearer in depth.
+fn clip_of(c: vec4<f32>, lift: f32) -> vec4<f32> {
     let ahead = -c.z;
-    return vec4<f32>(picture.lens.x * c.x, picture.lens.y * c.y, 0.5 * ahead, ahead);
+    return vec4<f32>(
+        picture.lens.x * c.x,
+        picture.lens.y * c.y,
+        (picture.depth.x - lift) * ahead - picture.depth.y * c.w,
+        ahead
+    );
+}
+
+// atan(x) for 0 <= x <= 1, within 2e-6 rad (a minimax polynomial in x^2).
+fn atan_unit(x: f32) -> f32 {
+    let x2 = x * x;
+    return x * (0.99997726 + x2 * (-0.33262347 + x2 * (0.19354346 + x2 * (-0.11643287 +
+        x2 * (0.05265332 - 0.0117212 * x2)))));
+}
+
+// atan2(s, w) for s >= 0, without branches: the fragment stages' arc, far cheaper than the
+// general atan2 where the device is a CPU.
+fn arc_from(s: f32, w: f32) -> f32 {
+    let aw = abs(w);
+    let a = atan_unit(min(s, aw) / max(max(s, aw), 1e-30));
+    let octant = select(a, 0.5 * PI - a, s > aw);
+    return select(octant, PI - octant, w < 0.0);
 }
 
 // The arc along the line of sight of the copy in front (c.z < 0).
 fn arc_of(c: vec4<f32>) -> f32 {
-    return atan2(length(c.xyz), c.w);
+    return arc_from(length(c.xyz), c.w);
 }
 
 fn fogged(colour: vec4<f32>, t: f32) -> vec4<f32> {
@@ -71,66 +129,104 @@ fn copy_sign(copy: u32) -> f32 {
     return select(1.0, -1.0, copy == 1u);
 }
 
+fn det3(a: vec3<f32>, b: vec3<f32>, c: vec3<f32>) -> f32 {
+    return dot(a, cross(b, c));
+}
+
+// The vector orthogonal to a, b and c in R^4 (their generalised cross product).
+fn cross4(a: vec4<f32>, b: vec4<f32>, c: vec4<f32>) -> vec4<f32> {
+    return vec4<f32>(
+        det3(a.yzw, b.yzw, c.yzw),
+        -det3(a.xzw, b.xzw, c.xzw),
+        det3(a.xyw, b.xyw, c.xyw),
+        -det3(a.xyz, b.xyz, c.xyz)
+    );
+}
+
+// A face is three corners of `corners`, drawn twice: instance 0 as +q, instance 1 as -q. It is lit
+// by a lamp at the eye: the cosine between the face's normal and the line of sight at a point of
+// it is |n.w| / sin t, for the unit normal n in camera coordinates (orthogonal to the span of its
+// corners) and the eye at (0, 0, 0, 1); |n.w| is the same all over the face.
 @vertex
-fn face_vertex(
-    @builtin(instance_index) copy: u32,
-    @location(0) position: vec4<f32>,
-    @location(1) colour: vec4<f32>
-) -> Surface {
-    let c = copy_sign(copy) * camera_of(position);
-    var out: Surface;
-    out.clip = clip_of(c);
-    out.camera = c;
-    out.colour = colour;
+fn face_vertex(@builtin(vertex_index) vertex: u32, @builtin(instance_index) copy: u32) -> Face {
+    let first = 3u * (vertex / 3u);
+    let s = copy_sign(copy);
+    let a = camera_of(corners[first].position);
+    let b = camera_of(corners[first + 1u].position);
+    let c = camera_of(corners[first + 2u].position);
+    let n = cross4(a, b, c);
+    let n_len = length(n);
+    let corner = corners[vertex];
+    let at = s * camera_of(corner.position);
+    var out: Face;
+    out.clip = clip_of(at, 0.0);
+    out.camera = at;
+    out.colour = corner.colour;
+    out.facing = select(1.0, abs(n.w) / n_len, n_len > 0.0);
     return out;
 }
 
-// A fragment at arc t, drawn `lift` nearer than it is.
-fn shade_surface(input: Surface, lift: f32) -> Shaded {
-    let t = arc_of(input.camera);
-    if (t < picture.arcs.x || t > picture.arcs.y) {
+@fragment
+fn face_fragment(input: Face) -> @location(0) vec4<f32> {
+    let c = input.camera;
+    let s = length(c.xyz);
+    let t = arc_from(s, c.w);
+    // (1 - k) + k cos, with cos = |n.w| / sin t and sin t = s / |c|.
+    let k = picture.sizes.w;
+    let facing = min(input.facing * length(c) / max(s, 1e-30), 1.0);
+    let light = exp(-picture.arcs.z * t) * ((1.0 - k) + k * facing);
+    return vec4<f32>(input.colour.rgb * light, 1.0);
+}
+
+// How much of a pixel `across` pixels from an edge's middle line the edge covers: the edge is
+// 2 sizes.y pixels wide, its rim smoothed over one pixel.
+fn edge_coverage(input: Edge) -> f32 {
+    return clamp(picture.sizes.y + 0.5 - abs(input.across), 0.0, 1.0);
+}
+
+// An edge's core, the pixels it covers whole: opaque, and the depth it leaves hides what lies
+// behind it.
+@fragment
+fn edge_core_fragment(input: Edge) -> @location(0) vec4<f32> {
+    if (edge_coverage(input) < 1.0) {
         discard;
     }
-    var out: Shaded;
-    out.colour = fogged(input.colour, t);
-    out.depth = max(t - lift, 0.0) / PI;
-    return out;
+    return fogged(input.colour, arc_of(input.camera));
 }
 
+// An edge's rim, the pixels it covers in part: blended over what is there by its coverage.
 @fragment
-fn face_fragment(input: Surface) -> Shaded {
-    return shade_surface(input, 0.0);
+fn edge_rim_fragment(input: Edge) -> @location(0) vec4<f32> {
+    let k = edge_coverage(input);
+    if (k >= 1.0) {
+        discard;
+    }
+    return vec4<f32>(fogged(input.colour, arc_of(input.camera)).rgb, k);
 }
 
-@fragment
-fn edge_fragment(input: Surface) -> Shaded {
-    return shade_surface(input, picture.sizes.w);
-}
-
-struct EdgeInput {
-    @location(0) a: vec4<f32>,
-    @location(1) a_colour: vec4<f32>,
-    @location(2) b: vec4<f32>,
-    @location(3) b_colour: vec4<f32>,
-}
-
-// An edge instance is twelve vertices: a screen-space quad along the chord from a to b for +q
-// (vertices 0 to 5) and one for -q (6 to 11). Each copy keeps the part of its chord in front of
-// the eye; the quad is the projected segment widened by sizes.y pixels on either side, with the
-// offsets taken in clip space (scaled by each end's w) so that c interpolates along it exactly.
+// An edge is twelve vertices: a screen-space quad along the chord from a to b for +q (vertices 0
+// to 5) and one for -q (6 to 11). Each copy keeps the part of its chord in front of the eye; the
+// quad is the projected segment widened by sizes.y + 0.5 pixels on either side (the edge and its
+// smoothed rim), with the offsets taken in clip space (scaled by each end's w) so that c
+// interpolates along it exactly. Edges are drawn depth.z nearer than they are, so that an edge
+// shows on the faces it borders.
 @vertex
-fn edge_vertex(@builtin(vertex_index) index: u32, input: EdgeInput) -> Surface {
+fn edge_vertex(@builtin(vertex_index) vertex: u32) -> Edge {
+    let edge = vertex / 12u;
+    let index = vertex % 12u;
+    let end_a = corners[2u * edge];
+    let end_b = corners[2u * edge + 1u];
     let s = select(1.0, -1.0, index >= 6u);
-    var corners = array<u32, 6>(0u, 1u, 2u, 0u, 2u, 3u);
-    let corner = corners[index % 6u];
-    var ca = s * camera_of(input.a);
-    var cb = s * camera_of(input.b);
-    var colour_a = input.a_colour;
-    var colour_b = input.b_colour;
+    var quad = array<u32, 6>(0u, 1u, 2u, 0u, 2u, 3u);
+    let corner = quad[index % 6u];
+    var ca = s * camera_of(end_a.position);
+    var cb = s * camera_of(end_b.position);
+    var colour_a = end_a.colour;
+    var colour_b = end_b.colour;
     let least = EDGE_AHEAD * max(length(ca), length(cb));
     let za = -ca.z;
     let zb = -cb.z;
-    var out: Surface;
+    var out: Edge;
     if (za < least && zb < least) {
         out.clip = NOWHERE;
         return out;
@@ -145,8 +241,8 @@ fn edge_vertex(@builtin(vertex_index) index: u32, input: EdgeInput) -> Surface {
         cb = mix(cb, ca, k);
         colour_b = mix(colour_b, colour_a, k);
     }
-    let clip_a = clip_of(ca);
-    let clip_b = clip_of(cb);
+    let clip_a = clip_of(ca, picture.depth.z);
+    let clip_b = clip_of(cb, picture.depth.z);
     // The segment's direction in pixels, from the homogeneous ends: b/w_b - a/w_a, times w_a w_b.
     let to_pixels = 0.5 * picture.lens.zw;
     let d = (clip_a.w * clip_b.xy - clip_b.w * clip_a.xy) * to_pixels;
@@ -158,8 +254,10 @@ fn edge_vertex(@builtin(vertex_index) index: u32, input: EdgeInput) -> Surface {
     let at_b = corner == 1u || corner == 2u;
     let side = select(-1.0, 1.0, corner >= 2u);
     let end = select(clip_a, clip_b, at_b);
-    let offset = side * picture.sizes.y * normal / to_pixels;
+    let reach = side * (picture.sizes.y + 0.5);
+    let offset = reach * normal / to_pixels;
     out.clip = end + vec4<f32>(offset * end.w, 0.0, 0.0);
+    out.across = reach;
     out.camera = select(ca, cb, at_b);
     out.colour = select(colour_a, colour_b, at_b);
     return out;
@@ -167,7 +265,7 @@ fn edge_vertex(@builtin(vertex_index) index: u32, input: EdgeInput) -> Surface {
 
 // A point's sphere of radius rho at camera coordinates c: a disc of its apparent radius alpha,
 // sin(alpha) = sin(rho) / sin(t), at least sizes.x pixels, centred on the projection of the copy
-// in front. No disc when that copy does not exist (c.z = 0), lies outside the depth cuts, or the
+// in front. No disc when that copy does not exist (c.z = 0), lies outside the arc cuts, or the
 // eye is inside the sphere or at its antipodal focus (sin t <= sin rho).
 fn disc(index: u32, q: vec4<f32>, colour: vec4<f32>, rho: f32) -> Disc {
     var c = camera_of(q);
@@ -186,28 +284,25 @@ fn disc(index: u32, q: vec4<f32>, colour: vec4<f32>, rho: f32) -> Disc {
     let tan_alpha = sin_alpha / sqrt(1.0 - sin_alpha * sin_alpha);
     let radius = max(0.5 * picture.lens.w * picture.lens.y * tan_alpha, picture.sizes.x);
     let centre = vec2<f32>(picture.lens.x * c.x, picture.lens.y * c.y) / -c.z;
-    var corners = array<vec2<f32>, 6>(
+    var quad = array<vec2<f32>, 6>(
         vec2<f32>(-1.0, -1.0), vec2<f32>(1.0, -1.0), vec2<f32>(1.0, 1.0),
         vec2<f32>(-1.0, -1.0), vec2<f32>(1.0, 1.0), vec2<f32>(-1.0, 1.0)
     );
     // The quad reaches a pixel beyond the disc, so that every pixel whose centre the disc holds
     // is covered by all its samples: the disc's rim is that of its pixels, never a blend.
     let reach = radius + 1.0;
-    let corner = corners[index];
+    let corner = quad[index];
     out.clip = vec4<f32>(centre + corner * (2.0 * reach) / picture.lens.zw, 0.5, 1.0);
     out.uv = corner * (reach / radius);
     out.colour = fogged(colour, t);
-    out.arcs = vec2<f32>(t, rho);
+    out.arcs = vec3<f32>(t, rho, -c.z / length(c.xyz));
     return out;
 }
 
 @vertex
-fn point_vertex(
-    @builtin(vertex_index) index: u32,
-    @location(0) position: vec4<f32>,
-    @location(1) colour: vec4<f32>
-) -> Disc {
-    return disc(index, position, colour, picture.arcs.w);
+fn point_vertex(@builtin(vertex_index) vertex: u32) -> Disc {
+    let point = corners[vertex / 6u];
+    return disc(vertex % 6u, point.position, point.colour, picture.arcs.w);
 }
 
 // The colour of a moving particle at the Fubini-Study distance d from the eye, in [0, pi/2]:
@@ -224,23 +319,24 @@ fn distance_colour(d: f32) -> vec4<f32> {
 }
 
 @vertex
-fn particle_vertex(
-    @builtin(vertex_index) index: u32,
-    @location(0) position: vec4<f32>,
-    @location(1) distance: f32
-) -> Disc {
-    return disc(index, position, distance_colour(distance), picture.sizes.z);
+fn particle_vertex(@builtin(vertex_index) vertex: u32) -> Disc {
+    let i = vertex / 6u;
+    let colour = distance_colour(particle_distances[i]);
+    return disc(vertex % 6u, particle_positions[i], colour, picture.sizes.z);
 }
 
-// Inside the disc, the sphere's near surface: t - rho sqrt(1 - r^2) at the fraction r of the radius.
+// Inside the disc, the sphere's near surface: the arc t - rho sqrt(1 - r^2) at the fraction r of
+// the radius, at the depth the mapping gives it on the centre's line of sight (clamped to the
+// depth range, whose ends the sphere's centre lies within).
 @fragment
 fn disc_fragment(input: Disc) -> Shaded {
     let r2 = dot(input.uv, input.uv);
     if (r2 > 1.0) {
         discard;
     }
+    let t = max(input.arcs.x - input.arcs.y * sqrt(1.0 - r2), 1e-6);
     var out: Shaded;
     out.colour = input.colour;
-    out.depth = max(input.arcs.x - input.arcs.y * sqrt(1.0 - r2), 0.0) / PI;
+    out.depth = clamp(picture.depth.x - picture.depth.y * cos(t) / (sin(t) * input.arcs.z), 0.0, 1.0);
     return out;
 }

@@ -791,10 +791,25 @@ typedef struct WGPUMultisampleState {
   WGPUBool alphaToCoverageEnabled;
 } WGPUMultisampleState;
 
+typedef enum WGPUBlendOperation {
+  WGPUBlendOperation_Undefined = 0x00000000,
+  WGPUBlendOperation_Add = 0x00000001,
+  WGPUBlendOperation_Force32 = 0x7FFFFFFF
+} WGPUBlendOperation;
+
+typedef enum WGPUBlendFactor {
+  WGPUBlendFactor_Undefined = 0x00000000,
+  WGPUBlendFactor_Zero = 0x00000001,
+  WGPUBlendFactor_One = 0x00000002,
+  WGPUBlendFactor_SrcAlpha = 0x00000005,
+  WGPUBlendFactor_OneMinusSrcAlpha = 0x00000006,
+  WGPUBlendFactor_Force32 = 0x7FFFFFFF
+} WGPUBlendFactor;
+
 typedef struct WGPUBlendComponent {
-  uint32_t operation;  // WGPUBlendOperation
-  uint32_t srcFactor;  // WGPUBlendFactor
-  uint32_t dstFactor;  // WGPUBlendFactor
+  WGPUBlendOperation operation;
+  WGPUBlendFactor srcFactor;
+  WGPUBlendFactor dstFactor;
 } WGPUBlendComponent;
 
 typedef struct WGPUBlendState {
