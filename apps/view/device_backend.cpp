@@ -73,7 +73,7 @@ DeviceRenderer::DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRende
 Status DeviceRenderer::draw(const FrameRequest& request, ImageView& image) {
   image = {};
   if (particles_) {
-    const Status moved = request.particles_on_device
+    Status moved = request.particles_on_device
                              ? particles_->step(request.dt, request.eye)
                              : particles_->upload(request.positions, request.distances);
     if (!moved) return moved;

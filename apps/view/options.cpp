@@ -222,7 +222,7 @@ std::string_view usageText() noexcept {
          "With --headless, renders N frames of the frame loop into DIR/frame_00000.png,\n"
          "frame_00001.png, ...; without it, opens a window to fly through S3 with the keyboard\n"
          "and mouse (W A S D move, E/Q up and down, right mouse button turns, wheel changes the\n"
-         "speed, R resets, F1 edges, F2 CPU/GPU, Escape quits).\n"
+         "speed, R resets, F1 edges, F2 particles on the CPU/GPU, F3 faces, Escape quits).\n"
          "  --scene FILE   points, great-circle edges and triangles to draw instead of the\n"
          "                 default scene\n"
          "  --size WxH     image or window size (default 1280x720)\n"

@@ -101,7 +101,7 @@ CpuParticles defaultParticles() {
     states.push_back(projectState(raw, speed));
     speeds.push_back(static_cast<float>(speed));
   }
-  return CpuParticles(std::move(states), std::move(speeds));
+  return {std::move(states), std::move(speeds)};
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ WGPUBindGroupEntry bufferEntry(std::uint32_t binding, WGPUBuffer buffer, std::ui
   return e;
 }
 
-// A second reference to a pipeline or layout that another object owns.
+// A second reference to a pipeline that another object owns.
 ComputePipeline share(const ComputePipeline& p) {
   wgpuComputePipelineAddRef(p.get());
   return ComputePipeline{p.get()};
@@ -68,8 +68,8 @@ void dispatch(WGPUComputePassEncoder pass, WGPUComputePipeline pipeline, WGPUBin
 }
 
 // The bind group layouts of the picture pass, made alike wherever they are needed (layouts of
-// equal entries are interchangeable): group 0 the uniform block; group 1 the corners of edges or
-// points, or the particles' positions and distances, read by the vertex stage.
+// equal entries are interchangeable): group 0 the uniform block; group 1 the corners of faces,
+// edges or points, or the particles' positions and distances, read by the vertex stage.
 Expected<BindGroupLayout> makeLayout(DeviceState& d, std::string_view label,
                                      std::span<const WGPUBindGroupLayoutEntry> entries) {
   WGPUBindGroupLayoutDescriptor descriptor{};
@@ -489,16 +489,13 @@ Expected<SceneBuffers> SceneBuffers::create(Device& device, const SceneGeometry&
                                           std::to_string(geometry.triangles.size()) +
                                           " vertices, not three per triangle"};
   }
-  // Points and edges are read from storage bindings, faces from a vertex buffer; each kind is
-  // one draw, whose vertex count (six per point, twelve per edge) fits 32 bits within these.
-  const WGPULimits& limits = (*live)->limits;
-  const std::uint64_t most_corners = limits.maxStorageBufferBindingSize / sizeof(GpuVertex);
-  const std::uint64_t most_face_corners = limits.maxBufferSize / sizeof(GpuVertex);
-  if (geometry.points.size() > most_corners || geometry.edges.size() > most_corners ||
-      geometry.triangles.size() > most_face_corners) {
-    return Error{ErrorStep::argument, "a scene list is longer than one buffer binding holds (" +
-                                          std::to_string(most_corners) + " points or edge ends, " +
-                                          std::to_string(most_face_corners) + " face corners)"};
+  // Each list is read from one storage binding, and drawn in one draw whose vertex count (one per
+  // face corner, six per point, twelve per edge) fits 32 bits within this.
+  const std::uint64_t most = (*live)->limits.maxStorageBufferBindingSize / sizeof(GpuVertex);
+  if (geometry.points.size() > most || geometry.edges.size() > most ||
+      geometry.triangles.size() > most) {
+    return Error{ErrorStep::argument, "a scene list is longer than one storage binding holds (" +
+                                          std::to_string(most) + " vertices)"};
   }
   auto state = std::make_unique<SceneBuffersState>();
   state->device = std::move(*live);
