@@ -310,7 +310,8 @@ enum class FrameOutcome : std::uint8_t {
 };
 
 // What one frame draws besides the uniforms: any of the scene's three kinds of primitive, and
-// the particles' current positions and distances.
+// the particles at their current positions, coloured by their distances (a scene or particles
+// made on the renderer's device).
 struct PictureContent {
   const SceneBuffers* scene = nullptr;
   bool faces = true;
@@ -319,10 +320,11 @@ struct PictureContent {
   const Particles* particles = nullptr;
 };
 
-// The picture pass of picture.wgsl (faces, edges, points, particles, in that order, one depth
-// test of t/π per fragment), its pipelines made once for a target's format (move-only). A frame
-// writes the uniform block, records the pass, submits it and, for a surface, presents; nothing
-// waits for the device unless the frame is read back.
+// The picture pass of picture.wgsl (faces, points, particles, then edges, whose smoothed rims
+// blend over what lies behind them; one depth test per fragment, by a depth that grows with the
+// arc t on every line of sight), its pipelines made once for a target's format (move-only). A
+// frame writes the uniform block, records the pass, submits it and, for a surface, presents;
+// nothing waits for the device unless the frame is read back.
 class PictureRenderer {
  public:
   static Expected<PictureRenderer> create(Device& device, const RenderTarget& target);

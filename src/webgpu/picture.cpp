@@ -429,6 +429,12 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
   if (target.device != device || target.format != format) {
     return Error{ErrorStep::argument, "the target is not one this renderer was made for"};
   }
+  const bool foreign_scene = content.scene != nullptr && content.scene->state_->device != device;
+  const bool foreign_particles =
+      content.particles != nullptr && content.particles->state_->device != device;
+  if (foreign_scene || foreign_particles) {
+    return Error{ErrorStep::argument, "the scene or the particles were made on another device"};
+  }
   if (target.surface != nullptr && read_back != nullptr && !target.surface->options.readable) {
     return Error{ErrorStep::argument, "a frame can be read back only from a readable surface"};
   }
