@@ -7,12 +7,15 @@
 // `round_trips` counts the waits for the device per frame.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
+#include <numbers>
 #include <string>
 
 #include "orv/webgpu.hpp"
 #include "view/device_backend.hpp"
 #include "view/frame_loop.hpp"
 #include "view/input_script.hpp"
+#include "view/polytope.hpp"
 #include "view/scene_content.hpp"
 
 namespace {

@@ -38,7 +38,9 @@ ViewScene makeScene(const ViewInputs& inputs) {
   return defaultScene();
 }
 
-int exitStatusOf(const webgpu::Error& error) noexcept {
+int frameFailed(std::FILE* err, std::uint32_t frame, const webgpu::Error& error) {
+  std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(frame),
+               error.describe().c_str());
   return error.step == webgpu::ErrorStep::surface ? exit_no_window : exit_failed;
 }
 
@@ -61,6 +63,22 @@ webgpu::Expected<std::unique_ptr<DeviceRenderer>> DeviceRenderer::create(
                                           std::move(*buffers), std::move(particles), keep);
 }
 
+std::variant<std::unique_ptr<DeviceRenderer>, int> DeviceRenderer::start(
+    DeviceSession& session, webgpu::Expected<webgpu::RenderTarget> target, const ViewScene& scene,
+    bool keep, std::FILE* err) {
+  if (!target) {
+    std::fprintf(err, "orv-view: %s\n", target.error().describe().c_str());
+    return exit_failed;
+  }
+  webgpu::Expected<std::unique_ptr<DeviceRenderer>> made =
+      create(session, std::move(*target), scene, keep);
+  if (!made) {
+    std::fprintf(err, "orv-view: %s\n", made.error().describe().c_str());
+    return exit_failed;
+  }
+  return std::move(*made);
+}
+
 DeviceRenderer::DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
                                webgpu::SceneBuffers scene,
                                std::optional<webgpu::Particles> particles, bool keep) noexcept
@@ -74,8 +92,8 @@ Status DeviceRenderer::draw(const FrameRequest& request, ImageView& image) {
   image = {};
   if (particles_) {
     Status moved = request.particles_on_device
-                             ? particles_->step(request.dt, request.eye)
-                             : particles_->upload(request.positions, request.distances);
+                       ? particles_->step(request.dt, request.eye)
+                       : particles_->upload(request.positions, request.distances);
     if (!moved) return moved;
   }
   const webgpu::PictureContent content{&scene_, request.faces, request.edges, true,

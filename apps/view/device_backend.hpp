@@ -47,9 +47,10 @@ int printAdapter(std::FILE* out, std::FILE* err);
 // The scene of a given scene file, or the default scene.
 ViewScene makeScene(const ViewInputs& inputs);
 
-// The exit status for a failure of the frame loop: a window that can no longer present ends the
-// program like a missing display (exit_no_window), anything else is a rendering failure.
-int exitStatusOf(const webgpu::Error& error) noexcept;
+// Writes the failure of frame `frame` as one line on `err` and returns the exit status it calls
+// for: a window that can no longer present ends the program like a missing display
+// (exit_no_window), anything else is a rendering failure (exit_failed).
+int frameFailed(std::FILE* err, std::uint32_t frame, const webgpu::Error& error);
 
 // Draws a scene's frames on the device: its vertex lists uploaded once, its particles moving on
 // the device (or uploaded from the CPU), into `target`. With `keep`, every picture drawn is read
@@ -64,6 +65,12 @@ class DeviceRenderer final : public FrameRenderer {
   Status draw(const FrameRequest& request, ImageView& image) override;
   Status readParticles(std::span<GpuGeodesicState> states) override;
   Status writeParticles(std::span<const GpuGeodesicState> states) override;
+
+  // The renderer of `scene` on the target the caller made, or the exit status (exit_failed) after
+  // one line on `err` saying what could not be made.
+  static std::variant<std::unique_ptr<DeviceRenderer>, int> start(
+      DeviceSession& session, webgpu::Expected<webgpu::RenderTarget> target, const ViewScene& scene,
+      bool keep, std::FILE* err);
 
   DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
                  webgpu::SceneBuffers scene, std::optional<webgpu::Particles> particles,

@@ -15,26 +15,15 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
   if (const int* status = std::get_if<int>(&started)) return *status;
   auto& session = std::get<DeviceSession>(started);
   ViewScene scene = makeScene(inputs);
-  webgpu::Expected<webgpu::RenderTarget> target =
-      webgpu::RenderTarget::offscreen(session.device, o.width, o.height);
-  if (!target) {
-    std::fprintf(err, "orv-view: %s\n", target.error().describe().c_str());
-    return exit_failed;
-  }
-  webgpu::Expected<std::unique_ptr<DeviceRenderer>> renderer =
-      DeviceRenderer::create(session, std::move(*target), scene, true);
-  if (!renderer) {
-    std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
-    return exit_failed;
-  }
+  std::variant<std::unique_ptr<DeviceRenderer>, int> renderer = DeviceRenderer::start(
+      session, webgpu::RenderTarget::offscreen(session.device, o.width, o.height), scene, true,
+      err);
+  if (const int* status = std::get_if<int>(&renderer)) return *status;
   PngFrameSink sink(o.out_dir);
-  FrameLoop loop(config, {o.width, o.height, o.dt}, scene, inputs.script, **renderer, sink);
+  FrameLoop loop(config, {o.width, o.height, o.dt}, scene, inputs.script,
+                 *std::get<std::unique_ptr<DeviceRenderer>>(renderer), sink);
   for (std::uint32_t k = 0; k < o.frames; ++k) {
-    if (Status ok = loop.step(); !ok) {
-      std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(k),
-                   ok.error().describe().c_str());
-      return exitStatusOf(ok.error());
-    }
+    if (Status ok = loop.step(); !ok) return frameFailed(err, k, ok.error());
   }
   return exit_ok;
 }

@@ -44,14 +44,6 @@ HomVec4 unitOfSum(HomVec4 sum) noexcept {
   return sum.normalize();
 }
 
-// The representative kept for a projective point: its first non-zero coordinate is positive.
-bool isCanonical(HomVec4 v) noexcept {
-  for (const double c : {v.x, v.y, v.z, v.w}) {
-    if (c != 0.0) return c > 0.0;
-  }
-  return false;
-}
-
 // The 600-cell on S³: its vertices, the antipode of each, adjacency and its tetrahedra.
 struct Cell600 {
   std::vector<HomVec4> points = icosians();
@@ -131,6 +123,13 @@ struct Cell600 {
 };
 
 }  // namespace
+
+bool isCanonical(HomVec4 v) noexcept {
+  for (const double c : {v.x, v.y, v.z, v.w}) {
+    if (c != 0.0) return c > 0.0;
+  }
+  return false;
+}
 
 Polytope120 regular120Cell() {
   const Cell600 cell600;

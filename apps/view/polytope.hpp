@@ -36,6 +36,10 @@ struct Polytope120 {
   std::vector<HomVec4> cell_centres;  // 60 unit representatives
 };
 
+// Whether v is the representative kept of the projective point ±v: its first non-zero coordinate
+// is positive (false for the zero vector).
+bool isCanonical(HomVec4 v) noexcept;
+
 // Builds the 120-cell as the dual of the 600-cell of the unit icosians: the 600-cell's
 // tetrahedra's centres are the vertices, tetrahedra sharing a triangle give the edges, the five
 // tetrahedra around a 600-cell edge a face, the twenty around a 600-cell vertex a cell centred on

@@ -164,18 +164,9 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     return exit_no_window;
   }
   ViewScene scene = makeScene(inputs);
-  webgpu::Expected<webgpu::RenderTarget> target =
-      webgpu::RenderTarget::forSurface(session.device, *surface);
-  if (!target) {
-    std::fprintf(err, "orv-view: %s\n", target.error().describe().c_str());
-    return exit_failed;
-  }
-  webgpu::Expected<std::unique_ptr<DeviceRenderer>> renderer =
-      DeviceRenderer::create(session, std::move(*target), scene, record);
-  if (!renderer) {
-    std::fprintf(err, "orv-view: %s\n", renderer.error().describe().c_str());
-    return exit_failed;
-  }
+  std::variant<std::unique_ptr<DeviceRenderer>, int> renderer = DeviceRenderer::start(
+      session, webgpu::RenderTarget::forSurface(session.device, *surface), scene, record, err);
+  if (const int* status = std::get_if<int>(&renderer)) return *status;
   std::unique_ptr<FrameSink> sink;
   if (record) {
     sink = std::make_unique<RecordSink>(o.record_dir);
@@ -183,7 +174,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     sink = std::make_unique<DiscardSink>();
   }
   FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, scene,
-                 {}, **renderer, *sink);
+                 {}, *std::get<std::unique_ptr<DeviceRenderer>>(renderer), *sink);
 
   WindowEvents events(max_window_events);
   connectCallbacks(window.get(), events);
@@ -226,9 +217,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     first = false;
     last = start;
     if (Status ok = loop.step(events.events(), dt); !ok) {
-      std::fprintf(err, "orv-view: frame %u: %s\n", static_cast<unsigned>(loop.framesDone()),
-                   ok.error().describe().c_str());
-      return exitStatusOf(ok.error());
+      return frameFailed(err, loop.framesDone(), ok.error());
     }
     const Clock::time_point drawn = Clock::now();
     events.clear();

@@ -93,7 +93,7 @@ void OrvCamera::update(const InputState& input, double dt) noexcept {
   const double yaw = (-orbit[0]) * orbit_sens;
   const double pitch = orbit[1] * orbit_sens;
   if (std::abs(yaw) > LENGTH_FLOOR) {
-    Vec4 side = frameRight();
+    Vec4 side = frameRight();  // of the frame at the new position
     rotatePair(forward, side, yaw);
   }
   if (std::abs(pitch) > LENGTH_FLOOR) rotatePair(forward, up, pitch);
@@ -118,15 +118,22 @@ void OrvCamera::reorthonormalize() noexcept {
   normalizeInPlace(right);
 }
 
-std::array<double, 4> OrvCamera::frameRight() const noexcept {
+namespace {
+
+// W's rows up, −forward and pos, below a row 0 of zeros.
+PGL4 lowerRows(const Vec4& up, const Vec4& forward, const Vec4& pos) noexcept {
   PGL4 w;
   for (unsigned j = 0; j < 4; ++j) {
     w.set(1, j, up[j]);
     w.set(2, j, -forward[j]);
     w.set(3, j, pos[j]);
   }
-  // r·v = det[v; up; −forward; pos] for every v: its components are the cofactors of row 0, and
-  // det[r; up; −forward; pos] = r·r > 0.
+  return w;
+}
+
+// r·v = det[v; up; −forward; pos] for every v: its components are the cofactors of row 0 (which
+// do not depend on row 0), and det[r; up; −forward; pos] = r·r > 0.
+Vec4 rightOf(const PGL4& w) noexcept {
   Vec4 r{};
   for (unsigned i = 0; i < 4; ++i)
     r[i] = w.cofactor(0, i);
@@ -134,15 +141,17 @@ std::array<double, 4> OrvCamera::frameRight() const noexcept {
   return r;
 }
 
+}  // namespace
+
+std::array<double, 4> OrvCamera::frameRight() const noexcept {
+  return rightOf(lowerRows(up, forward, pos));
+}
+
 PGL4 OrvCamera::worldToCamera() const noexcept {
-  const Vec4 r = frameRight();
-  PGL4 w;
-  for (unsigned j = 0; j < 4; ++j) {
+  PGL4 w = lowerRows(up, forward, pos);
+  const Vec4 r = rightOf(w);
+  for (unsigned j = 0; j < 4; ++j)
     w.set(0, j, r[j]);
-    w.set(1, j, up[j]);
-    w.set(2, j, -forward[j]);
-    w.set(3, j, pos[j]);
-  }
   return w;
 }
 

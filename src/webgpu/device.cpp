@@ -326,16 +326,21 @@ Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
   return {};
 }
 
+Expected<BindGroupLayout> DeviceState::createBindGroupLayout(
+    std::string_view label, std::span<const WGPUBindGroupLayoutEntry> entries) {
+  WGPUBindGroupLayoutDescriptor descriptor{};
+  descriptor.label = view(label);
+  descriptor.entryCount = entries.size();
+  descriptor.entries = entries.data();
+  return createScoped<BindGroupLayout>(
+      ErrorStep::pipeline, "the bind group layout of " + std::string(label),
+      [&] { return wgpuDeviceCreateBindGroupLayout(device.get(), &descriptor); });
+}
+
 Expected<Layouts> DeviceState::createLayouts(std::string_view label,
                                              std::span<const WGPUBindGroupLayoutEntry> entries) {
   const std::string name(label);
-  WGPUBindGroupLayoutDescriptor layout_descriptor{};
-  layout_descriptor.label = view(label);
-  layout_descriptor.entryCount = entries.size();
-  layout_descriptor.entries = entries.data();
-  Expected<BindGroupLayout> bind_group = createScoped<BindGroupLayout>(
-      ErrorStep::pipeline, "the bind group layout of " + name,
-      [&] { return wgpuDeviceCreateBindGroupLayout(device.get(), &layout_descriptor); });
+  Expected<BindGroupLayout> bind_group = createBindGroupLayout(label, entries);
   if (!bind_group) return bind_group.error();
 
   const WGPUBindGroupLayout layouts[] = {bind_group->get()};

@@ -209,6 +209,10 @@ struct DeviceState {
   Expected<bool> grow(GrowingBuffer& grown, std::string_view label, WGPUBufferUsage usage,
                       std::uint64_t need);
 
+  // Creates the bind group layout of `entries`, labelled `label`.
+  Expected<BindGroupLayout> createBindGroupLayout(
+      std::string_view label, std::span<const WGPUBindGroupLayoutEntry> entries);
+
   // Creates the bind group layout of `entries` and its pipeline layout, both labelled `label`.
   Expected<Layouts> createLayouts(std::string_view label,
                                   std::span<const WGPUBindGroupLayoutEntry> entries);

@@ -70,17 +70,6 @@ void dispatch(WGPUComputePassEncoder pass, WGPUComputePipeline pipeline, WGPUBin
 // The bind group layouts of the picture pass, made alike wherever they are needed (layouts of
 // equal entries are interchangeable): group 0 the uniform block; group 1 the corners of faces,
 // edges or points, or the particles' positions and distances, read by the vertex stage.
-Expected<BindGroupLayout> makeLayout(DeviceState& d, std::string_view label,
-                                     std::span<const WGPUBindGroupLayoutEntry> entries) {
-  WGPUBindGroupLayoutDescriptor descriptor{};
-  descriptor.label = view(label);
-  descriptor.entryCount = entries.size();
-  descriptor.entries = entries.data();
-  return d.createScoped<BindGroupLayout>(ErrorStep::pipeline, label, [&] {
-    return wgpuDeviceCreateBindGroupLayout(d.device.get(), &descriptor);
-  });
-}
-
 WGPUBindGroupLayoutEntry vertexStorage(std::uint32_t binding, std::uint64_t min_size) {
   WGPUBindGroupLayoutEntry e{};
   e.binding = binding;
@@ -92,13 +81,13 @@ WGPUBindGroupLayoutEntry vertexStorage(std::uint32_t binding, std::uint64_t min_
 
 Expected<BindGroupLayout> cornerLayout(DeviceState& d) {
   const WGPUBindGroupLayoutEntry entry = vertexStorage(0, sizeof(GpuVertex));
-  return makeLayout(d, "picture corners", std::span(&entry, 1));
+  return d.createBindGroupLayout("picture corners", std::span(&entry, 1));
 }
 
 Expected<BindGroupLayout> particleLayout(DeviceState& d) {
   const std::array<WGPUBindGroupLayoutEntry, 2> entries{vertexStorage(0, sizeof(GpuHomVec4)),
                                                         vertexStorage(1, sizeof(float))};
-  return makeLayout(d, "picture particles", entries);
+  return d.createBindGroupLayout("picture particles", entries);
 }
 
 // The bind group of a list of corners (none for an empty list: nothing is drawn from it).
@@ -315,7 +304,7 @@ Status PictureState::makePipelines() {
   entry.buffer.type = WGPUBufferBindingType_Uniform;
   entry.buffer.minBindingSize = sizeof(GpuPicture);
   Expected<BindGroupLayout> uniform_layout =
-      makeLayout(d, "picture uniforms", std::span(&entry, 1));
+      d.createBindGroupLayout("picture uniforms", std::span(&entry, 1));
   if (!uniform_layout) return uniform_layout.error();
   Expected<BindGroupLayout> corner_layout = cornerLayout(d);
   if (!corner_layout) return corner_layout.error();

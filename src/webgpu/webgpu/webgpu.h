@@ -302,7 +302,6 @@ typedef enum WGPUOptionalBool {
 } WGPUOptionalBool;
 
 typedef enum WGPUVertexFormat {
-  WGPUVertexFormat_Float32 = 0x0000001C,
   WGPUVertexFormat_Float32x2 = 0x0000001D,
   WGPUVertexFormat_Float32x4 = 0x0000001F,
   WGPUVertexFormat_Force32 = 0x7FFFFFFF
@@ -1037,7 +1036,6 @@ void wgpuTextureViewRelease(WGPUTextureView textureView);
 WGPUFuture wgpuShaderModuleGetCompilationInfo(WGPUShaderModule shaderModule,
                                               WGPUCompilationInfoCallbackInfo callbackInfo);
 void wgpuShaderModuleRelease(WGPUShaderModule shaderModule);
-void wgpuBindGroupLayoutAddRef(WGPUBindGroupLayout bindGroupLayout);
 void wgpuBindGroupLayoutRelease(WGPUBindGroupLayout bindGroupLayout);
 void wgpuBindGroupRelease(WGPUBindGroup bindGroup);
 void wgpuPipelineLayoutRelease(WGPUPipelineLayout pipelineLayout);
@@ -1077,8 +1075,6 @@ void wgpuRenderPassEncoderSetPipeline(WGPURenderPassEncoder renderPassEncoder,
 void wgpuRenderPassEncoderSetBindGroup(WGPURenderPassEncoder renderPassEncoder, uint32_t groupIndex,
                                        WGPUBindGroup group, size_t dynamicOffsetCount,
                                        uint32_t const* dynamicOffsets);
-void wgpuRenderPassEncoderSetVertexBuffer(WGPURenderPassEncoder renderPassEncoder, uint32_t slot,
-                                          WGPUBuffer buffer, uint64_t offset, uint64_t size);
 void wgpuRenderPassEncoderDraw(WGPURenderPassEncoder renderPassEncoder, uint32_t vertexCount,
                                uint32_t instanceCount, uint32_t firstVertex,
                                uint32_t firstInstance);
