@@ -159,7 +159,7 @@ void RenderFrame(benchmark::State& state) {
   if (!scene) return fail(state, scene.error());
   const OrvCamera camera{};
   const GpuPicture picture = pictureToGpu(camera, PictureProjection::of(camera, side, side), {});
-  const PictureContent content{&*scene, true, true, true, nullptr};
+  const PictureContent content{.scene = &*scene};
   Image image;
   for (auto _ : state) {
     const Expected<FrameOutcome> drawn = renderer->draw(*target, picture, content, &image);

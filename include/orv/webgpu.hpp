@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -192,6 +193,7 @@ struct Image {
 
 namespace detail {
 struct SceneBuffersState;
+struct MeshBuffersState;
 struct ParticlesState;
 struct TargetState;
 struct PictureState;
@@ -232,6 +234,64 @@ class SceneBuffers {
  private:
   explicit SceneBuffers(std::unique_ptr<detail::SceneBuffersState> state) noexcept;
   std::unique_ptr<detail::SceneBuffersState> state_;
+  friend struct detail::PictureState;
+};
+
+// A model's texture: RGBA8, 4 bytes a pixel, rows tightly packed, row 0 at the top (v = 0).
+struct MeshTexture {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  std::span<const std::uint8_t> rgba;
+};
+
+struct MeshMaterial {
+  GpuMaterial uniforms;
+  // An index into MeshGeometry::textures, or none: the material's colour alone.
+  std::optional<std::uint32_t> texture;
+};
+
+// Triangles of one material: three indices into MeshGeometry::vertices each.
+struct MeshPart {
+  std::span<const std::uint32_t> indices;
+  std::uint32_t material = 0;  // an index into MeshGeometry::materials
+};
+
+// A placed model: its vertices (world points, unit 4-vectors, with the unit tangent normals of
+// the surface there), its triangles grouped by material, and the rotations of R⁴ (orthogonal
+// matrices) that give its copies, the identity among them for the model where it was placed.
+// Each triangle is flat in R⁴, i.e. geodesic: its corners must be representatives with
+// non-negative dot products, as the images of one flat triangle under a linear map are.
+struct MeshGeometry {
+  std::span<const GpuMeshVertex> vertices;
+  std::span<const MeshPart> parts;
+  std::span<const MeshMaterial> materials;
+  std::span<const MeshTexture> textures;
+  std::span<const GpuPGL4> copies;
+};
+
+// A MeshGeometry uploaded once into buffers and textures of the device (move-only): one vertex
+// and one index buffer, the copies' matrices, each texture with its mipmaps (box-filtered on the
+// CPU; a texture larger than the device allows is drawn from its largest mipmap that fits), and
+// a bind group for each material.
+class MeshBuffers {
+ public:
+  // Refused as argument errors: no copies, an index or a material or a texture out of range, a
+  // part whose index count is not a multiple of 3, a texture whose pixels are not width × height,
+  // and lists longer than one storage binding holds.
+  static Expected<MeshBuffers> create(Device& device, const MeshGeometry& geometry);
+
+  MeshBuffers(MeshBuffers&&) noexcept;
+  MeshBuffers& operator=(MeshBuffers&&) noexcept;
+  MeshBuffers(const MeshBuffers&) = delete;
+  MeshBuffers& operator=(const MeshBuffers&) = delete;
+  ~MeshBuffers();
+
+  std::size_t triangles() const noexcept;  // of one copy
+  std::size_t copies() const noexcept;
+
+ private:
+  explicit MeshBuffers(std::unique_ptr<detail::MeshBuffersState> state) noexcept;
+  std::unique_ptr<detail::MeshBuffersState> state_;
   friend struct detail::PictureState;
 };
 
@@ -314,15 +374,17 @@ enum class FrameOutcome : std::uint8_t {
 // made on the renderer's device).
 struct PictureContent {
   const SceneBuffers* scene = nullptr;
-  bool faces = true;
+  bool faces = true;  // the scene's triangles and the meshes
   bool edges = true;
   bool points = true;
   const Particles* particles = nullptr;
+  std::span<const MeshBuffers> meshes{};
+  GpuLighting lighting{};  // what the meshes are lit by
 };
 
-// The picture pass of picture.wgsl (faces, points, particles, then edges, whose smoothed rims
-// blend over what lies behind them; one depth test per fragment, by a depth that grows with the
-// arc t on every line of sight), its pipelines made once for a target's format (move-only). A
+// The picture pass of picture.wgsl (faces, meshes, points, particles, then edges, whose smoothed
+// rims blend over what lies behind them; one depth test per fragment, by a depth that grows with
+// the arc t on every line of sight), its pipelines made once for a target's format (move-only). A
 // frame writes the uniform block, records the pass, submits it and, for a surface, presents;
 // nothing waits for the device unless the frame is read back.
 class PictureRenderer {

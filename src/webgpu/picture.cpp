@@ -1,5 +1,6 @@
 // The picture pass (picture.wgsl) and what it draws: a scene's static geometry uploaded once, and
 // particles whose states live on the device and move by kernels queued with each frame.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -12,17 +13,14 @@
 #include "kernels_state.hpp"
 #include "orv/gpu/shaders.hpp"
 #include "orv/webgpu.hpp"
+#include "picture_state.hpp"
 #include "target_state.hpp"
 
 namespace orv::webgpu {
 namespace detail {
 
-namespace {
-
-// A buffer of `size` bytes (rounded up to a multiple of 4, at least 4, so that an empty list still
-// gets a valid buffer that nothing draws from), holding `data` when that is given.
 Expected<Buffer> makeBuffer(DeviceState& d, std::string_view label, WGPUBufferUsage usage,
-                            std::uint64_t size, const void* data = nullptr) {
+                            std::uint64_t size, const void* data) {
   Expected<Buffer> buffer =
       d.createBuffer(label, usage | WGPUBufferUsage_CopyDst, alignUp(size > 0 ? size : 4, 4));
   if (!buffer) return buffer.error();
@@ -52,6 +50,8 @@ WGPUBindGroupEntry bufferEntry(std::uint32_t binding, WGPUBuffer buffer, std::ui
   e.size = size;
   return e;
 }
+
+namespace {
 
 // A second reference to a pipeline that another object owns.
 ComputePipeline share(const ComputePipeline& p) {
@@ -235,10 +235,17 @@ struct PictureState {
   RenderPipeline edge_rims;  // their smoothed rims, blended
   RenderPipeline points;
   RenderPipeline particles;
+  RenderPipeline meshes;
+  RenderPipeline textured_meshes;
   Buffer uniforms;
+  Buffer lighting;
   BindGroup bind_group;
 
   Status makePipelines();
+  Status makeMeshPipelines(WGPUBindGroupLayout uniform_layout);
+  Expected<PipelineLayout> makePipelineLayout(const char* label,
+                                              std::span<const WGPUBindGroupLayout> groups);
+  void encodeMeshes(WGPURenderPassEncoder pass, std::span<const MeshBuffers> list) const;
   // A blended pipeline writes no depth (an edge's smoothed rim).
   Expected<RenderPipeline> makePipeline(WGPUPipelineLayout layout, const char* vertex_entry,
                                         const char* fragment_entry, bool blended);
@@ -292,19 +299,54 @@ Expected<RenderPipeline> PictureState::makePipeline(WGPUPipelineLayout layout,
       [&] { return wgpuDeviceCreateRenderPipeline(device->device.get(), &descriptor); });
 }
 
+Expected<PipelineLayout> PictureState::makePipelineLayout(
+    const char* label, std::span<const WGPUBindGroupLayout> groups) {
+  WGPUPipelineLayoutDescriptor descriptor{};
+  descriptor.label = view(label);
+  descriptor.bindGroupLayoutCount = groups.size();
+  descriptor.bindGroupLayouts = groups.data();
+  return device->createScoped<PipelineLayout>(ErrorStep::pipeline, label, [&] {
+    return wgpuDeviceCreatePipelineLayout(device->device.get(), &descriptor);
+  });
+}
+
+// Group 0 the uniforms, group 1 a mesh's vertices and copies, group 2 a material.
+Status PictureState::makeMeshPipelines(WGPUBindGroupLayout uniform_layout) {
+  DeviceState& d = *device;
+  Expected<BindGroupLayout> mesh_layout = meshLayout(d);
+  if (!mesh_layout) return mesh_layout.error();
+  for (const bool textured : {false, true}) {
+    Expected<BindGroupLayout> material_layout = materialLayout(d, textured);
+    if (!material_layout) return material_layout.error();
+    const std::array<WGPUBindGroupLayout, 3> groups{uniform_layout, mesh_layout->get(),
+                                                    material_layout->get()};
+    Expected<PipelineLayout> layout = makePipelineLayout("picture meshes", groups);
+    if (!layout) return layout.error();
+    Expected<RenderPipeline> made = makePipeline(
+        layout->get(), "mesh_vertex", textured ? "mesh_textured_fragment" : "mesh_fragment", false);
+    if (!made) return made.error();
+    (textured ? textured_meshes : meshes) = std::move(*made);
+  }
+  return {};
+}
+
 Status PictureState::makePipelines() {
   DeviceState& d = *device;
   Expected<ShaderModule> made_module = d.createShaderModule("picture", wgsl_picture);
   if (!made_module) return made_module.error();
   module = std::move(*made_module);
 
-  WGPUBindGroupLayoutEntry entry{};
-  entry.binding = 0;
-  entry.visibility = WGPUShaderStage_Vertex | WGPUShaderStage_Fragment;
-  entry.buffer.type = WGPUBufferBindingType_Uniform;
-  entry.buffer.minBindingSize = sizeof(GpuPicture);
-  Expected<BindGroupLayout> uniform_layout =
-      d.createBindGroupLayout("picture uniforms", std::span(&entry, 1));
+  // Binding 0 the picture's uniforms, binding 1 the meshes' lighting.
+  std::array<WGPUBindGroupLayoutEntry, 2> entries{};
+  entries[0].binding = 0;
+  entries[0].visibility = WGPUShaderStage_Vertex | WGPUShaderStage_Fragment;
+  entries[0].buffer.type = WGPUBufferBindingType_Uniform;
+  entries[0].buffer.minBindingSize = sizeof(GpuPicture);
+  entries[1].binding = 1;
+  entries[1].visibility = WGPUShaderStage_Fragment;
+  entries[1].buffer.type = WGPUBufferBindingType_Uniform;
+  entries[1].buffer.minBindingSize = sizeof(GpuLighting);
+  Expected<BindGroupLayout> uniform_layout = d.createBindGroupLayout("picture uniforms", entries);
   if (!uniform_layout) return uniform_layout.error();
   Expected<BindGroupLayout> corner_layout = cornerLayout(d);
   if (!corner_layout) return corner_layout.error();
@@ -314,13 +356,7 @@ Status PictureState::makePipelines() {
   const auto pipelineLayout = [&](const char* label,
                                   WGPUBindGroupLayout second) -> Expected<PipelineLayout> {
     const std::array<WGPUBindGroupLayout, 2> groups{uniform_layout->get(), second};
-    WGPUPipelineLayoutDescriptor descriptor{};
-    descriptor.label = view(label);
-    descriptor.bindGroupLayoutCount = 2;
-    descriptor.bindGroupLayouts = groups.data();
-    return d.createScoped<PipelineLayout>(ErrorStep::pipeline, label, [&] {
-      return wgpuDeviceCreatePipelineLayout(d.device.get(), &descriptor);
-    });
+    return makePipelineLayout(label, groups);
   };
   Expected<PipelineLayout> corners_layout = pipelineLayout("picture corners", corner_layout->get());
   Expected<PipelineLayout> particles_layout =
@@ -347,13 +383,20 @@ Status PictureState::makePipelines() {
     *w.pipeline = std::move(*made);
   }
 
+  if (Status ok = makeMeshPipelines(uniform_layout->get()); !ok) return ok;
+
   Expected<Buffer> made_uniforms = d.createBuffer(
       "picture uniforms", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, sizeof(GpuPicture));
   if (!made_uniforms) return made_uniforms.error();
   uniforms = std::move(*made_uniforms);
-  const WGPUBindGroupEntry bound = bufferEntry(0, uniforms.get(), sizeof(GpuPicture));
-  Expected<BindGroup> group =
-      makeBindGroup(d, "picture uniforms", uniform_layout->get(), std::span(&bound, 1));
+  Expected<Buffer> made_lighting = d.createBuffer(
+      "picture lighting", WGPUBufferUsage_Uniform | WGPUBufferUsage_CopyDst, sizeof(GpuLighting));
+  if (!made_lighting) return made_lighting.error();
+  lighting = std::move(*made_lighting);
+  const std::array<WGPUBindGroupEntry, 2> bound{
+      bufferEntry(0, uniforms.get(), sizeof(GpuPicture)),
+      bufferEntry(1, lighting.get(), sizeof(GpuLighting))};
+  Expected<BindGroup> group = makeBindGroup(d, "picture uniforms", uniform_layout->get(), bound);
   if (!group) return group.error();
   bind_group = std::move(*group);
   return {};
@@ -387,6 +430,9 @@ void PictureState::encodePass(WGPUCommandEncoder encoder, const TargetState& tar
       wgpuRenderPassEncoderSetBindGroup(p, 1, scene->triangle_group.get(), 0, nullptr);
       wgpuRenderPassEncoderDraw(p, 3 * scene->triangle_count, 2, 0, 0);  // +q and −q
     }
+  }
+  if (content.faces) encodeMeshes(p, content.meshes);
+  if (scene != nullptr) {
     if (content.points && scene->point_count > 0) {
       wgpuRenderPassEncoderSetPipeline(p, points.get());
       wgpuRenderPassEncoderSetBindGroup(p, 1, scene->point_group.get(), 0, nullptr);
@@ -412,6 +458,24 @@ void PictureState::encodePass(WGPUCommandEncoder encoder, const TargetState& tar
   wgpuRenderPassEncoderEnd(p);
 }
 
+// Each part of each mesh, in one draw of two instances (+q and −q) for each copy.
+void PictureState::encodeMeshes(WGPURenderPassEncoder pass,
+                                std::span<const MeshBuffers> list) const {
+  for (const MeshBuffers& mesh : list) {
+    const MeshBuffersState& m = *mesh.state_;
+    wgpuRenderPassEncoderSetBindGroup(pass, 1, m.mesh_group.get(), 0, nullptr);
+    wgpuRenderPassEncoderSetIndexBuffer(pass, m.indices.get(), WGPUIndexFormat_Uint32, 0,
+                                        m.index_bytes);
+    for (const MeshBuffersState::Part& part : m.parts) {
+      const MeshMaterialState& material = m.materials[part.material];
+      wgpuRenderPassEncoderSetPipeline(pass,
+                                       material.textured ? textured_meshes.get() : meshes.get());
+      wgpuRenderPassEncoderSetBindGroup(pass, 2, material.group.get(), 0, nullptr);
+      wgpuRenderPassEncoderDrawIndexed(pass, part.count, 2 * m.copy_count, part.first, 0, 0);
+    }
+  }
+}
+
 Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture& picture,
                                           const PictureContent& content, Image* read_back) {
   DeviceState& d = *device;
@@ -421,8 +485,12 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
   const bool foreign_scene = content.scene != nullptr && content.scene->state_->device != device;
   const bool foreign_particles =
       content.particles != nullptr && content.particles->state_->device != device;
-  if (foreign_scene || foreign_particles) {
-    return Error{ErrorStep::argument, "the scene or the particles were made on another device"};
+  const bool foreign_mesh =
+      std::any_of(content.meshes.begin(), content.meshes.end(),
+                  [&](const MeshBuffers& m) { return m.state_->device != device; });
+  if (foreign_scene || foreign_particles || foreign_mesh) {
+    return Error{ErrorStep::argument,
+                 "the scene, the particles or a mesh were made on another device"};
   }
   if (target.surface != nullptr && read_back != nullptr && !target.surface->options.readable) {
     return Error{ErrorStep::argument, "a frame can be read back only from a readable surface"};
@@ -439,6 +507,8 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
   }
 
   wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), 0, &picture, sizeof picture);
+  wgpuQueueWriteBuffer(d.queue.get(), lighting.get(), 0, &content.lighting,
+                       sizeof content.lighting);
   CommandEncoder encoder = d.createEncoder();
   encodePass(encoder.get(), target, into, content);
   if (read_back != nullptr) target.encodeReadback(encoder.get(), texture);

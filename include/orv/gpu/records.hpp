@@ -73,6 +73,34 @@ struct alignas(16) GpuPicture {
   std::array<float, 4> depth{};
 };
 
+// A vertex of a placed mesh (WGSL `MeshVertex` in picture.wgsl): its world point (a unit
+// 4-vector), the unit normal of the surface there (tangent to S³ at that point), its colour and
+// its texture coordinates (u, v, 0, 0). Mesh vertex buffers have a stride of 64 bytes.
+struct alignas(16) GpuMeshVertex {
+  GpuHomVec4 position;
+  GpuHomVec4 normal;
+  std::array<float, 4> colour{1.0f, 1.0f, 1.0f, 1.0f};
+  std::array<float, 4> uv{};
+};
+
+// How many lights besides the headlight a picture may have.
+inline constexpr std::size_t max_picture_lights = 8;
+
+// The light that meshes are shaded by (WGSL `Lighting`): an ambient term, a headlight at the eye,
+// and up to max_picture_lights point lights at camera-coordinate points, each with a colour.
+struct alignas(16) GpuLighting {
+  std::array<float, 4> ambient{0.2f, 0.2f, 0.2f, 0.0f};    // r, g, b, and the number of lights
+  std::array<float, 4> headlight{0.8f, 0.8f, 0.8f, 0.0f};  // r, g, b, 0
+  std::array<GpuHomVec4, max_picture_lights> positions{};  // in camera coordinates
+  std::array<std::array<float, 4>, max_picture_lights> colours{};  // r, g, b, 0
+};
+
+// A mesh material's uniform block (WGSL `Material`): its base colour (r, g, b, a) and padding.
+struct alignas(16) GpuMaterial {
+  std::array<float, 4> base_colour{1.0f, 1.0f, 1.0f, 1.0f};
+  std::array<float, 4> unused{};
+};
+
 static_assert(sizeof(GpuHomVec4) == 16 && alignof(GpuHomVec4) == 16);
 static_assert(offsetof(GpuHomVec4, x) == 0 && offsetof(GpuHomVec4, y) == 4);
 static_assert(offsetof(GpuHomVec4, z) == 8 && offsetof(GpuHomVec4, w) == 12);
@@ -87,6 +115,13 @@ static_assert(offsetof(GpuVertex, position) == 0 && offsetof(GpuVertex, colour) 
 static_assert(sizeof(GpuPicture) == 128 && alignof(GpuPicture) == 16);
 static_assert(offsetof(GpuPicture, lens) == 64 && offsetof(GpuPicture, arcs) == 80);
 static_assert(offsetof(GpuPicture, sizes) == 96 && offsetof(GpuPicture, depth) == 112);
+static_assert(sizeof(GpuMeshVertex) == 64 && alignof(GpuMeshVertex) == 16);
+static_assert(offsetof(GpuMeshVertex, normal) == 16 && offsetof(GpuMeshVertex, colour) == 32);
+static_assert(offsetof(GpuMeshVertex, uv) == 48);
+static_assert(sizeof(GpuLighting) == 32 + 32 * max_picture_lights && alignof(GpuLighting) == 16);
+static_assert(offsetof(GpuLighting, headlight) == 16 && offsetof(GpuLighting, positions) == 32);
+static_assert(offsetof(GpuLighting, colours) == 32 + 16 * max_picture_lights);
+static_assert(sizeof(GpuMaterial) == 32 && offsetof(GpuMaterial, unused) == 16);
 static_assert(sizeof(RK4Params) == 16 && alignof(RK4Params) == 16);
 static_assert(offsetof(RK4Params, dt) == 0 && offsetof(RK4Params, _pad0) == 4);
 static_assert(offsetof(RK4Params, _pad1) == 8 && offsetof(RK4Params, _pad2) == 12);

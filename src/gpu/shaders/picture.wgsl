@@ -340,3 +340,116 @@ fn disc_fragment(input: Disc) -> Shaded {
     out.depth = clamp(picture.depth.x - picture.depth.y * cos(t) / (sin(t) * input.arcs.z), 0.0, 1.0);
     return out;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Meshes: a model's triangles, placed in the world (their vertices are unit 4-vectors with the
+// surface's unit tangent normal at each), drawn once for each of its copies (rotations of R^4:
+// instance i is copy i / 2, as +q for even i and -q for odd i), shaded by the lights and fogged.
+
+struct MeshVertex {
+    position: vec4<f32>,
+    normal: vec4<f32>,
+    colour: vec4<f32>,
+    uv: vec4<f32>,
+}
+
+const MAX_LIGHTS: u32 = 8u;
+
+struct Lighting {
+    // r, g, b of the ambient light, and how many point lights there are
+    ambient: vec4<f32>,
+    // r, g, b of the light at the eye
+    headlight: vec4<f32>,
+    // the point lights, in camera coordinates, and their colours
+    positions: array<vec4<f32>, MAX_LIGHTS>,
+    colours: array<vec4<f32>, MAX_LIGHTS>,
+}
+
+struct Material {
+    base_colour: vec4<f32>,
+    unused: vec4<f32>,
+}
+
+@group(0) @binding(1) var<uniform> lighting: Lighting;
+@group(1) @binding(0) var<storage, read> mesh_vertices: array<MeshVertex>;
+@group(1) @binding(1) var<storage, read> copies: array<mat4x4<f32>>;
+@group(2) @binding(0) var<uniform> material: Material;
+@group(2) @binding(1) var base_texture: texture_2d<f32>;
+@group(2) @binding(2) var base_sampler: sampler;
+
+struct Surface {
+    @builtin(position) clip: vec4<f32>,
+    @location(0) camera: vec4<f32>,
+    @location(1) normal: vec4<f32>,
+    @location(2) colour: vec4<f32>,
+    @location(3) uv: vec2<f32>,
+}
+
+// The copies are rotations and so is the camera's map, so the normal moves as the point does.
+@vertex
+fn mesh_vertex(@builtin(vertex_index) vertex: u32, @builtin(instance_index) instance: u32)
+    -> Surface {
+    let copy = copies[instance / 2u];
+    let s = copy_sign(instance % 2u);
+    let v = mesh_vertices[vertex];
+    let at = s * camera_of(copy * v.position);
+    var out: Surface;
+    out.clip = clip_of(at, 0.0);
+    out.camera = at;
+    out.normal = s * camera_of(copy * v.normal);
+    out.colour = v.colour;
+    out.uv = v.uv.xy;
+    return out;
+}
+
+// The light that reaches the side of the surface the eye sees at c (camera coordinates of the
+// copy in front). The headlight's light comes along the line of sight itself, which is unblocked
+// since the eye sees c along it; a point light's along the shorter arc from it, at the cosine of
+// its direction with the normal. Light is not spread out with distance (fog dims what is far).
+fn mesh_light(c: vec4<f32>, normal: vec4<f32>) -> vec3<f32> {
+    let p = c / length(c);
+    // The direction at p along the line of sight back to the eye at (0, 0, 0, 1).
+    let back = vec4<f32>(0.0, 0.0, 0.0, 1.0) - p.w * p;
+    let v = back / max(length(back), 1e-30);
+    var n = normal - dot(normal, p) * p;
+    let n_len = length(n);
+    if (n_len <= 0.0) {
+        // No normal to shade by: lit as if facing every light.
+        return lighting.ambient.rgb + lighting.headlight.rgb;
+    }
+    n = n / n_len;
+    if (dot(n, v) < 0.0) {
+        n = -n;
+    }
+    var light = lighting.ambient.rgb + lighting.headlight.rgb * dot(n, v);
+    let count = min(u32(lighting.ambient.w), MAX_LIGHTS);
+    for (var i = 0u; i < count; i++) {
+        var l = lighting.positions[i];
+        l = select(l, -l, dot(l, p) < 0.0);
+        let towards = l - dot(l, p) * p;
+        let len = length(towards);
+        if (len > 0.0) {
+            light += lighting.colours[i].rgb * max(dot(n, towards) / len, 0.0);
+        }
+    }
+    return light;
+}
+
+fn mesh_shaded(input: Surface, albedo: vec3<f32>) -> vec4<f32> {
+    let c = input.camera;
+    let t = arc_from(length(c.xyz), c.w);
+    let light = mesh_light(c, input.normal);
+    let colour = min(albedo * light, vec3<f32>(1.0)) * exp(-picture.arcs.z * t);
+    return vec4<f32>(colour, 1.0);
+}
+
+@fragment
+fn mesh_fragment(input: Surface) -> @location(0) vec4<f32> {
+    return mesh_shaded(input, material.base_colour.rgb * input.colour.rgb);
+}
+
+@fragment
+fn mesh_textured_fragment(input: Surface) -> @location(0) vec4<f32> {
+    let texel = textureSample(base_texture, base_sampler, input.uv).rgb;
+    return mesh_shaded(input, material.base_colour.rgb * input.colour.rgb * texel);
+}

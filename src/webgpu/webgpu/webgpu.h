@@ -194,11 +194,13 @@ typedef enum WGPUBufferBindingType {
 
 typedef enum WGPUSamplerBindingType {
   WGPUSamplerBindingType_BindingNotUsed = 0x00000000,
+  WGPUSamplerBindingType_Filtering = 0x00000002,
   WGPUSamplerBindingType_Force32 = 0x7FFFFFFF
 } WGPUSamplerBindingType;
 
 typedef enum WGPUTextureSampleType {
   WGPUTextureSampleType_BindingNotUsed = 0x00000000,
+  WGPUTextureSampleType_Float = 0x00000002,
   WGPUTextureSampleType_Force32 = 0x7FFFFFFF
 } WGPUTextureSampleType;
 
@@ -263,8 +265,30 @@ typedef enum WGPUPrimitiveTopology {
 
 typedef enum WGPUIndexFormat {
   WGPUIndexFormat_Undefined = 0x00000000,
+  WGPUIndexFormat_Uint32 = 0x00000002,
   WGPUIndexFormat_Force32 = 0x7FFFFFFF
 } WGPUIndexFormat;
+
+typedef enum WGPUAddressMode {
+  WGPUAddressMode_Undefined = 0x00000000,
+  WGPUAddressMode_ClampToEdge = 0x00000001,
+  WGPUAddressMode_Repeat = 0x00000002,
+  WGPUAddressMode_Force32 = 0x7FFFFFFF
+} WGPUAddressMode;
+
+typedef enum WGPUFilterMode {
+  WGPUFilterMode_Undefined = 0x00000000,
+  WGPUFilterMode_Nearest = 0x00000001,
+  WGPUFilterMode_Linear = 0x00000002,
+  WGPUFilterMode_Force32 = 0x7FFFFFFF
+} WGPUFilterMode;
+
+typedef enum WGPUMipmapFilterMode {
+  WGPUMipmapFilterMode_Undefined = 0x00000000,
+  WGPUMipmapFilterMode_Nearest = 0x00000001,
+  WGPUMipmapFilterMode_Linear = 0x00000002,
+  WGPUMipmapFilterMode_Force32 = 0x7FFFFFFF
+} WGPUMipmapFilterMode;
 
 typedef enum WGPUFrontFace {
   WGPUFrontFace_Undefined = 0x00000000,
@@ -581,6 +605,21 @@ typedef struct WGPUTextureDescriptor {
   size_t viewFormatCount;
   WGPUTextureFormat const* viewFormats;
 } WGPUTextureDescriptor;
+
+typedef struct WGPUSamplerDescriptor {
+  WGPUChainedStruct* nextInChain;
+  WGPUStringView label;
+  WGPUAddressMode addressModeU;
+  WGPUAddressMode addressModeV;
+  WGPUAddressMode addressModeW;
+  WGPUFilterMode magFilter;
+  WGPUFilterMode minFilter;
+  WGPUMipmapFilterMode mipmapFilter;
+  float lodMinClamp;
+  float lodMaxClamp;
+  WGPUCompareFunction compare;
+  uint16_t maxAnisotropy;
+} WGPUSamplerDescriptor;
 
 typedef struct WGPUTextureViewDescriptor {
   WGPUChainedStruct* nextInChain;
@@ -1018,6 +1057,10 @@ void wgpuDeviceRelease(WGPUDevice device);
 void wgpuQueueSubmit(WGPUQueue queue, size_t commandCount, WGPUCommandBuffer const* commands);
 void wgpuQueueWriteBuffer(WGPUQueue queue, WGPUBuffer buffer, uint64_t bufferOffset,
                           void const* data, size_t size);
+void wgpuQueueWriteTexture(WGPUQueue queue, WGPUTexelCopyTextureInfo const* destination,
+                           void const* data, size_t dataSize,
+                           WGPUTexelCopyBufferLayout const* dataLayout,
+                           WGPUExtent3D const* writeSize);
 void wgpuQueueRelease(WGPUQueue queue);
 
 WGPUFuture wgpuBufferMapAsync(WGPUBuffer buffer, WGPUMapMode mode, size_t offset, size_t size,
@@ -1029,6 +1072,8 @@ void wgpuBufferRelease(WGPUBuffer buffer);
 
 WGPUTextureView wgpuTextureCreateView(WGPUTexture texture,
                                       WGPUTextureViewDescriptor const* descriptor);
+WGPUSampler wgpuDeviceCreateSampler(WGPUDevice device, WGPUSamplerDescriptor const* descriptor);
+void wgpuSamplerRelease(WGPUSampler sampler);
 void wgpuTextureDestroy(WGPUTexture texture);
 void wgpuTextureRelease(WGPUTexture texture);
 void wgpuTextureViewRelease(WGPUTextureView textureView);
@@ -1078,6 +1123,13 @@ void wgpuRenderPassEncoderSetBindGroup(WGPURenderPassEncoder renderPassEncoder, 
 void wgpuRenderPassEncoderDraw(WGPURenderPassEncoder renderPassEncoder, uint32_t vertexCount,
                                uint32_t instanceCount, uint32_t firstVertex,
                                uint32_t firstInstance);
+void wgpuRenderPassEncoderSetIndexBuffer(WGPURenderPassEncoder renderPassEncoder,
+                                         WGPUBuffer buffer, WGPUIndexFormat format,
+                                         uint64_t offset, uint64_t size);
+void wgpuRenderPassEncoderDrawIndexed(WGPURenderPassEncoder renderPassEncoder,
+                                      uint32_t indexCount, uint32_t instanceCount,
+                                      uint32_t firstIndex, int32_t baseVertex,
+                                      uint32_t firstInstance);
 void wgpuRenderPassEncoderEnd(WGPURenderPassEncoder renderPassEncoder);
 void wgpuRenderPassEncoderRelease(WGPURenderPassEncoder renderPassEncoder);
 
