@@ -4,13 +4,27 @@
 // its read-back; the `Png` variant also encodes the frame as orv-view writes it (into memory, so
 // that the disk is not measured), and `Wireframe600Cell` draws the 600-cell's points and edges
 // alone, the scene of earlier versions. The camera flies forward and sideways the whole time.
-// `round_trips` counts the waits for the device per frame.
+// `round_trips` counts the waits for the device per frame. `Mesh` draws a real model (Debian's
+// textured OBJ spider, from assimp-testmodels) once or as its 60 copies under the icosians.
+//
+// BM_ModelLoad reads a model as orv-view does (assimp, the checks, the textures) in a child
+// process of its own, so that `peak_MiB` is the most memory a process that loads it holds: the
+// spider, and generated binary PLY surfaces of 100 000 and 1 000 000 triangles.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <numbers>
 #include <string>
 
+#include "orv/assets.hpp"
 #include "orv/webgpu.hpp"
 #include "view/device_backend.hpp"
 #include "view/frame_loop.hpp"
@@ -63,7 +77,33 @@ Scene wireframe600Cell() {
   return scene;
 }
 
-enum class Variant { device, cpu_particles, png, wireframe };
+const char* const spider = "/usr/share/assimp/models/OBJ/spider.obj";
+
+// The spider ahead of the camera, once or repeated under the 120 icosians.
+ViewScene meshScene(bool copies) {
+  const std::string text = std::string("mesh ") + spider + " at 0 0 -1 3" +
+                           (copies ? " copies 600cell" : "") + "\nfog 0.35\nambient 0.3\n";
+  const SceneParse parsed = parseScene(text);
+  if (parsed.error) return {};
+  SceneModelList models;
+  std::vector<std::string> warnings;
+  if (loadSceneModels("bench.txt", parsed.scene, models, warnings)) return {};
+  return fileScene(parsed.scene, models);
+}
+
+enum class Variant { device, cpu_particles, png, wireframe, mesh, mesh_copies };
+
+ViewScene sceneOf(Variant variant) {
+  switch (variant) {
+    case Variant::wireframe:
+      return fileScene(wireframe600Cell());
+    case Variant::mesh:
+    case Variant::mesh_copies:
+      return meshScene(variant == Variant::mesh_copies);
+    default:
+      return defaultScene();
+  }
+}
 
 void frameLoop(benchmark::State& state, Variant variant) {
   constexpr std::uint32_t width = 1280, height = 720;
@@ -73,7 +113,12 @@ void frameLoop(benchmark::State& state, Variant variant) {
     return;
   }
   DeviceSession& session = std::get<DeviceSession>(started);
-  ViewScene scene = variant == Variant::wireframe ? fileScene(wireframe600Cell()) : defaultScene();
+  ViewScene scene = sceneOf(variant);
+  const bool meshes = variant == Variant::mesh || variant == Variant::mesh_copies;
+  if (meshes && scene.meshes.empty()) {
+    state.SkipWithError("the spider model is missing (install assimp-testmodels)");
+    return;
+  }
   auto target = orv::webgpu::RenderTarget::offscreen(session.device, width, height);
   if (!target) {
     state.SkipWithError(target.error().describe().c_str());
@@ -109,6 +154,10 @@ void frameLoop(benchmark::State& state, Variant variant) {
   state.counters["round_trips"] = static_cast<double>(session.device.roundTrips() - waits) /
                                   static_cast<double>(state.iterations());
   if (variant == Variant::png) state.counters["png_bytes"] = static_cast<double>(encoder.bytes);
+  if (meshes) {
+    const PlacedMesh& m = scene.meshes.front();
+    state.counters["triangles"] = static_cast<double>(m.triangles() * m.copies.size());
+  }
 }
 
 void BM_ViewFrame(benchmark::State& state) { frameLoop(state, Variant::device); }
@@ -116,6 +165,88 @@ void BM_ViewFramePng(benchmark::State& state) { frameLoop(state, Variant::png); 
 void BM_ViewFrameCpuParticles(benchmark::State& state) { frameLoop(state, Variant::cpu_particles); }
 void BM_ViewFrameWireframe600Cell(benchmark::State& state) { frameLoop(state, Variant::wireframe); }
 
+void BM_ViewFrameMesh(benchmark::State& state) { frameLoop(state, Variant::mesh); }
+void BM_ViewFrameMesh60Copies(benchmark::State& state) { frameLoop(state, Variant::mesh_copies); }
+
+// A closed bumpy sphere of about `triangles` triangles (a latitude-longitude grid), as a binary
+// PLY file in the temporary folder; its path.
+std::string surfaceFile(std::size_t triangles) {
+  const std::size_t n = static_cast<std::size_t>(std::sqrt(static_cast<double>(triangles) / 2.0));
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("orv-bench-surface-" + std::to_string(2 * n * n) + ".ply"))
+                               .string();
+  if (std::filesystem::exists(path)) return path;
+  std::ofstream out(path, std::ios::binary);
+  const std::size_t vertices = n * (n + 1);
+  out << "ply\nformat binary_little_endian 1.0\nelement vertex " << vertices
+      << "\nproperty float x\nproperty float y\nproperty float z\nelement face " << 2 * n * n
+      << "\nproperty list uchar int vertex_indices\nend_header\n";
+  for (std::size_t i = 0; i <= n; ++i) {
+    const double theta = std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
+    for (std::size_t j = 0; j < n; ++j) {
+      const double phi = 2 * std::numbers::pi * static_cast<double>(j) / static_cast<double>(n);
+      const double r = 1.0 + 0.05 * std::sin(7 * theta) * std::cos(5 * phi);
+      const float xyz[3] = {static_cast<float>(r * std::sin(theta) * std::cos(phi)),
+                            static_cast<float>(r * std::sin(theta) * std::sin(phi)),
+                            static_cast<float>(r * std::cos(theta))};
+      out.write(reinterpret_cast<const char*>(xyz), sizeof xyz);
+    }
+  }
+  const auto at = [n](std::size_t i, std::size_t j) { return static_cast<int>(i * n + j % n); };
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = 0; j < n; ++j) {
+      for (const std::array<int, 3> f : {std::array{at(i, j), at(i + 1, j), at(i + 1, j + 1)},
+                                         std::array{at(i, j), at(i + 1, j + 1), at(i, j + 1)}}) {
+        const unsigned char three = 3;
+        out.write(reinterpret_cast<const char*>(&three), 1);
+        out.write(reinterpret_cast<const char*>(f.data()), sizeof(int) * 3);
+      }
+    }
+  }
+  return path;
+}
+
+void modelLoad(benchmark::State& state, const std::string& path) {
+  long peak_kib = 0;
+  std::size_t triangles = 0;
+  for (auto _ : state) {
+    int pipe_ends[2];
+    if (::pipe(pipe_ends) != 0) {
+      state.SkipWithError("pipe failed");
+      return;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const orv::assets::ModelLoad load = orv::assets::loadModel(path);
+      const std::size_t count = load.model ? load.model->triangles() : 0;
+      const ssize_t written = ::write(pipe_ends[1], &count, sizeof count);
+      ::_exit(written == sizeof count && load.model ? 0 : 1);
+    }
+    ::close(pipe_ends[1]);
+    const ssize_t got = ::read(pipe_ends[0], &triangles, sizeof triangles);
+    ::close(pipe_ends[0]);
+    int status = 0;
+    rusage usage{};
+    ::wait4(child, &status, 0, &usage);
+    if (got != sizeof triangles || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+      state.SkipWithError(("could not load " + path).c_str());
+      return;
+    }
+    peak_kib = std::max(peak_kib, usage.ru_maxrss);
+  }
+  state.counters["triangles"] = static_cast<double>(triangles);
+  state.counters["peak_MiB"] = static_cast<double>(peak_kib) / 1024.0;
+}
+
+void BM_ModelLoadSpider(benchmark::State& state) { modelLoad(state, spider); }
+void BM_ModelLoad100k(benchmark::State& state) { modelLoad(state, surfaceFile(100'000)); }
+void BM_ModelLoad1M(benchmark::State& state) { modelLoad(state, surfaceFile(1'000'000)); }
+
+BENCHMARK(BM_ModelLoadSpider)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ModelLoad100k)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ModelLoad1M)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_ViewFrameMesh)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ViewFrameMesh60Copies)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ViewFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ViewFramePng)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ViewFrameCpuParticles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

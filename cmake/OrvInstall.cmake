@@ -1,7 +1,7 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-install(TARGETS orv_fp orv_kernel orv_gpu orv_input orv_app
+install(TARGETS orv_fp orv_kernel orv_gpu orv_input orv_app orv_assets
         EXPORT orv-targets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -49,11 +49,23 @@ void checkScene(std::string_view text) {
     // The only problem of the file as a whole is a scene without a point.
     checkError(*r.error, text, true);
     require(r.error->line != 0 || r.error->problem.starts_with("the scene has no point"),
-            "line 0 is only for a scene without a point");
+            "line 0 is only for a scene without a point or mesh");
     return;
   }
   const orv::view::Scene& scene = r.scene;
-  require(!scene.points.empty(), "a scene has a point");
+  require(!scene.points.empty() || !scene.meshes.empty(), "a scene has a point or a mesh");
+  require(scene.lights.size() <= orv::view::max_scene_lights, "lights are within the limit");
+  require(scene.ambient >= 0.0 && scene.ambient <= 1.0, "the ambient light lies in [0, 1]");
+  for (const orv::view::SceneMesh& m : scene.meshes) {
+    require(!m.file.empty() && m.line >= 1, "meshes name a file on a line");
+    require(!m.scale || (std::isfinite(*m.scale) && *m.scale > 0.0), "scales are positive");
+    require(!m.at || std::fabs(m.at->norm() - 1.0) < 1e-12, "`at` is a unit vector");
+    require(!m.transform || (std::isfinite(m.transform->det()) && m.transform->det() != 0.0),
+            "transforms are invertible");
+    require(m.copies != orv::view::CopyGroup::lens ||
+                (m.lens_order >= 1 && m.lens_order <= orv::view::max_lens_order),
+            "lens orders lie in 1..1000");
+  }
   for (const orv::view::ScenePoint& p : scene.points) {
     const double n = p.position.norm();
     require(std::isfinite(n) && std::fabs(n - 1.0) < 1e-12, "points are unit vectors");

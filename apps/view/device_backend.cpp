@@ -34,7 +34,7 @@ int printAdapter(std::FILE* out, std::FILE* err) {
 }
 
 ViewScene makeScene(const ViewInputs& inputs) {
-  if (inputs.scene) return fileScene(*inputs.scene);
+  if (inputs.scene) return fileScene(*inputs.scene, inputs.models);
   return defaultScene();
 }
 
@@ -52,6 +52,15 @@ webgpu::Expected<std::unique_ptr<DeviceRenderer>> DeviceRenderer::create(
   webgpu::Expected<webgpu::SceneBuffers> buffers =
       webgpu::SceneBuffers::create(session.device, scene.lists.geometry());
   if (!buffers) return buffers.error();
+  std::vector<webgpu::MeshBuffers> meshes;
+  std::vector<webgpu::MeshPart> parts;
+  std::vector<webgpu::MeshTexture> textures;
+  for (const PlacedMesh& mesh : scene.meshes) {
+    webgpu::Expected<webgpu::MeshBuffers> made =
+        webgpu::MeshBuffers::create(session.device, meshGeometry(mesh, parts, textures));
+    if (!made) return made.error();
+    meshes.push_back(std::move(*made));
+  }
   std::optional<webgpu::Particles> particles;
   if (scene.particles.size() > 0) {
     webgpu::Expected<webgpu::Particles> made = webgpu::Particles::create(
@@ -60,7 +69,8 @@ webgpu::Expected<std::unique_ptr<DeviceRenderer>> DeviceRenderer::create(
     particles.emplace(std::move(*made));
   }
   return std::make_unique<DeviceRenderer>(std::move(target), std::move(*picture),
-                                          std::move(*buffers), std::move(particles), keep);
+                                          std::move(*buffers), std::move(meshes),
+                                          std::move(particles), keep);
 }
 
 std::variant<std::unique_ptr<DeviceRenderer>, int> DeviceRenderer::start(
@@ -80,11 +90,12 @@ std::variant<std::unique_ptr<DeviceRenderer>, int> DeviceRenderer::start(
 }
 
 DeviceRenderer::DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
-                               webgpu::SceneBuffers scene,
+                               webgpu::SceneBuffers scene, std::vector<webgpu::MeshBuffers> meshes,
                                std::optional<webgpu::Particles> particles, bool keep) noexcept
     : target_(std::move(target)),
       picture_(std::move(picture)),
       scene_(std::move(scene)),
+      meshes_(std::move(meshes)),
       particles_(std::move(particles)),
       keep_(keep) {}
 
@@ -96,8 +107,12 @@ Status DeviceRenderer::draw(const FrameRequest& request, ImageView& image) {
                        : particles_->upload(request.positions, request.distances);
     if (!moved) return moved;
   }
-  const webgpu::PictureContent content{&scene_, request.faces, request.edges, true,
-                                       particles_ ? &*particles_ : nullptr};
+  const webgpu::PictureContent content{.scene = &scene_,
+                                       .faces = request.faces,
+                                       .edges = request.edges,
+                                       .particles = particles_ ? &*particles_ : nullptr,
+                                       .meshes = meshes_,
+                                       .lighting = request.lighting};
   webgpu::Expected<webgpu::FrameOutcome> outcome =
       picture_.draw(target_, request.picture, content, keep_ ? &image_ : nullptr);
   if (!outcome) return outcome.error();

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <variant>
+#include <vector>
 
 #include "orv/webgpu.hpp"
 #include "view/frame_loop.hpp"
@@ -73,13 +74,14 @@ class DeviceRenderer final : public FrameRenderer {
       bool keep, std::FILE* err);
 
   DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
-                 webgpu::SceneBuffers scene, std::optional<webgpu::Particles> particles,
-                 bool keep) noexcept;
+                 webgpu::SceneBuffers scene, std::vector<webgpu::MeshBuffers> meshes,
+                 std::optional<webgpu::Particles> particles, bool keep) noexcept;
 
  private:
   webgpu::RenderTarget target_;
   webgpu::PictureRenderer picture_;
   webgpu::SceneBuffers scene_;
+  std::vector<webgpu::MeshBuffers> meshes_;
   std::optional<webgpu::Particles> particles_;
   bool keep_;
   webgpu::Image image_;

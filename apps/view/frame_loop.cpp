@@ -84,6 +84,7 @@ Status FrameLoop::finish(double dt) {
   FrameRequest request;
   request.picture = pictureToGpu(
       camera_, PictureProjection::of(camera_, settings_.width, settings_.height), scene_.style);
+  request.lighting = lightingToGpu(camera_.worldToCamera(), scene_.lights, scene_.ambient);
   request.faces = show_faces_;
   request.edges = show_edges_;
   request.particles_on_device = use_device_;

@@ -44,6 +44,7 @@ using webgpu::Status;
 // What one frame asks the renderer to draw besides the static geometry it holds.
 struct FrameRequest {
   GpuPicture picture;
+  GpuLighting lighting;  // what the meshes are lit by
   bool faces = true;
   bool edges = true;
   // The particles (when the scene has any): advanced on the device by dt and measured from `eye`,

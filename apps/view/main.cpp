@@ -2,6 +2,7 @@
 // the command line, view/frame_loop.hpp for what each frame does, view/headless.hpp and
 // view/window.hpp for the two ways it runs).
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + 1, argv + argc);
   const orv::AppConfig config{};
   const orv::view::InputsLoad load = orv::view::loadInputs(args, config);
+  for (const std::string& warning : load.warnings)
+    std::fprintf(stderr, "orv-view: %s\n", warning.c_str());
   if (load.error) {
     std::fprintf(stderr, "orv-view: %s\n", load.error->c_str());
     return orv::view::exit_bad_input;

@@ -126,7 +126,7 @@ void SceneLists::addTriangle(HomVec4 a, HomVec4 b, HomVec4 c, const Colour& colo
   triangles.push_back(vertexOf(c_side, colour));
 }
 
-ViewScene fileScene(const Scene& scene) {
+ViewScene fileScene(const Scene& scene, SceneModels models) {
   ViewScene view;
   SceneLists& lists = view.lists;
   lists.points.reserve(scene.points.size());
@@ -145,6 +145,10 @@ ViewScene fileScene(const Scene& scene) {
   }
   view.style.fog = scene.fog;
   view.style.point_radius = scene.point_radius;
+  for (std::size_t i = 0; i < scene.meshes.size() && i < models.size(); ++i)
+    view.meshes.push_back(placeMesh(scene.meshes[i], models[i]));
+  view.lights = scene.lights;
+  view.ambient = scene.ambient;
   return view;
 }
 

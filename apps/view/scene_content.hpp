@@ -5,11 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "orv/app.hpp"
 #include "orv/gpu.hpp"
 #include "orv/webgpu.hpp"
+#include "view/mesh_placement.hpp"
 #include "view/particles.hpp"
 #include "view/scene_file.hpp"
 
@@ -36,11 +39,18 @@ struct ViewScene {
   SceneLists lists;
   PictureStyle style;
   CpuParticles particles;  // none for a scene file
+  std::vector<PlacedMesh> meshes;
+  std::vector<SceneLight> lights;
+  double ambient = default_ambient;
 };
 
-// A scene file's points, edges (blending their ends' colours) and triangles, with its fog and
-// point radius.
-ViewScene fileScene(const Scene& scene);
+// The models of a scene's meshes, models[i] that of scene.meshes[i] (one model may serve several).
+using SceneModelList = std::vector<std::shared_ptr<const assets::Model>>;
+using SceneModels = std::span<const std::shared_ptr<const assets::Model>>;
+
+// A scene file's points, edges (blending their ends' colours), triangles and meshes (placed, with
+// their models), with its fog, point radius and light.
+ViewScene fileScene(const Scene& scene, SceneModels models = {});
 
 // The 120 unit icosians: the vertices of the 600-cell inscribed in S³, in the order (±1, 0, 0, 0)
 // and its permutations, (±½, ±½, ±½, ±½), then the even permutations of ½(±φ, ±1, ±1/φ, 0).

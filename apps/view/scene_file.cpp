@@ -134,6 +134,8 @@ constexpr Setting radius_setting{"point_radius", "R",
                                  [](double r) { return r > 0.0 && r <= max_point_radius; },
                                  "is outside (0, 0.2]"};
 constexpr Setting fog_setting{"fog", "SIGMA", [](double s) { return s >= 0.0; }, "is negative"};
+constexpr Setting ambient_setting{"ambient", "A", [](double a) { return a >= 0.0 && a <= 1.0; },
+                                  "is outside [0, 1]"};
 
 std::optional<std::string> readSetting(const LineTokens& t, const Setting& s, double& value) {
   const std::string keyword = s.keyword;
@@ -148,6 +150,131 @@ std::optional<std::string> readSetting(const LineTokens& t, const Setting& s, do
   if (!std::isfinite(*n)) return name + " is not finite: " + quotedText(token);
   if (!s.in_range(*n)) return name + " = " + formatNumber(*n) + " " + s.range;
   value = *n + 0.0;  // −0 becomes +0
+  return std::nullopt;
+}
+
+// Reads `count` finite numbers from t.items[first...] into `out`; `name` says what they are.
+Problem readNumbers(const LineTokens& t, std::size_t first, std::size_t count, const char* name,
+                    double* out) {
+  if (first + count > t.count) {
+    return std::string(name) + " takes " + std::to_string(count) + " values, got " +
+           std::to_string(t.count - first);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string_view token = t.items[first + i];
+    const std::optional<double> n = parseNumber(token);
+    if (!n) return std::string(name) + " value is not a number: " + quotedText(token);
+    if (!std::isfinite(*n)) return std::string(name) + " value is not finite: " + quotedText(token);
+    out[i] = *n;
+  }
+  return std::nullopt;
+}
+
+// A 4×4 matrix whose determinant is this small beside the product of its columns' lengths (the
+// largest it can be, by Hadamard's inequality) is taken as singular: its inverse, which places the
+// normals, would lose all precision.
+constexpr double singular_ratio = 1e-12;
+
+bool isSingular(const PGL4& m) {
+  double bound = 1.0;
+  for (unsigned c = 0; c < 4; ++c) {
+    double sum = 0.0;
+    for (unsigned r = 0; r < 4; ++r)
+      sum += m.get(r, c) * m.get(r, c);
+    bound *= std::sqrt(sum);
+  }
+  const double det = m.det();
+  return !std::isfinite(det) || !(std::fabs(det) > singular_ratio * bound);
+}
+
+Problem readCopies(const LineTokens& t, std::size_t& at, SceneMesh& mesh) {
+  if (at >= t.count)
+    return std::string("copies takes a group: 600cell, binary-tetrahedral or lens N");
+  const std::string_view group = t.items[at++];
+  if (group == "600cell") {
+    mesh.copies = CopyGroup::binary_icosahedral;
+  } else if (group == "binary-tetrahedral") {
+    mesh.copies = CopyGroup::binary_tetrahedral;
+  } else if (group == "lens") {
+    const std::optional<std::uint64_t> n =
+        at < t.count ? parseIndex(t.items[at], max_lens_order) : std::nullopt;
+    if (!n || *n == 0) {
+      return "copies lens takes an order N, a whole number in 1.." + std::to_string(max_lens_order);
+    }
+    ++at;
+    mesh.copies = CopyGroup::lens;
+    mesh.lens_order = static_cast<std::uint32_t>(*n);
+  } else {
+    return "unknown copies group " + quotedText(group) +
+           " (expected 600cell, binary-tetrahedral or lens N)";
+  }
+  return std::nullopt;
+}
+
+// One option of a `mesh` line, starting at t.items[at] (its keyword); `at` moves past it.
+Problem readMeshOption(const LineTokens& t, std::size_t& at, SceneMesh& mesh) {
+  const std::string_view option = t.items[at++];
+  std::array<double, 16> v{};
+  if (option == "scale") {
+    if (mesh.scale) return std::string("scale given twice");
+    if (Problem bad = readNumbers(t, at, 1, "scale", v.data())) return bad;
+    if (!(v[0] > 0.0)) return "scale S = " + formatNumber(v[0]) + " is not positive";
+    mesh.scale = v[0];
+    at += 1;
+  } else if (option == "transform") {
+    if (mesh.transform) return std::string("transform given twice");
+    if (Problem bad = readNumbers(t, at, 16, "transform", v.data())) return bad;
+    const PGL4 m = PGL4::init(v);
+    if (isSingular(m)) return std::string("transform is singular (it has no inverse)");
+    mesh.transform = m;
+    at += 16;
+  } else if (option == "at") {
+    if (mesh.at) return std::string("at given twice");
+    if (Problem bad = readNumbers(t, at, 4, "at", v.data())) return bad;
+    mesh.at = unitRepresentative(v[0], v[1], v[2], v[3]);
+    if (!mesh.at) return std::string("at (0, 0, 0, 0) is not a point of projective space");
+    at += 4;
+  } else if (option == "colour") {
+    if (mesh.colour) return std::string("colour given twice");
+    if (at + 3 > t.count) return std::string("colour takes three values R G B");
+    Colour c{};
+    for (std::size_t i = 0; i < 3; ++i) {
+      if (Problem bad = readColour(t.items[at + i], i, c[i])) return bad;
+    }
+    mesh.colour = c;
+    at += 3;
+  } else if (option == "copies") {
+    if (mesh.copies != CopyGroup::none) return std::string("copies given twice");
+    return readCopies(t, at, mesh);
+  } else {
+    return "unknown mesh option " + quotedText(option) +
+           " (expected scale, transform, at, colour or copies)";
+  }
+  return std::nullopt;
+}
+
+Problem readMesh(const LineTokens& t, SceneMesh& mesh) {
+  if (t.count < 2) return std::string("mesh takes a FILE and then its options");
+  mesh.file = std::string(t.items[1]);
+  for (std::size_t at = 2; at < t.count;) {
+    if (Problem bad = readMeshOption(t, at, mesh)) return bad;
+  }
+  return std::nullopt;
+}
+
+Problem readLight(const LineTokens& t, SceneLight& light) {
+  const std::size_t values = t.count - 1;
+  if (values != 4 && values != 7) {
+    return "light takes X Y Z W and optionally R G B, got " + std::to_string(values) + " values";
+  }
+  std::array<double, 4> v{};
+  if (Problem bad = readNumbers(t, 1, 4, "light", v.data())) return bad;
+  const std::optional<HomVec4> unit = unitRepresentative(v[0], v[1], v[2], v[3]);
+  if (!unit) return std::string("the light (0, 0, 0, 0) is not a point of projective space");
+  light.position = *unit;
+  for (std::size_t i = 0; i + 4 < values; ++i) {
+    if (Problem bad = readColour(t.items[5 + i], i, light.colour[i])) return bad;
+  }
   return std::nullopt;
 }
 
@@ -227,6 +354,7 @@ SceneParse parseScene(std::string_view text) {
   std::vector<std::size_t> triangle_lines;
   std::size_t radius_line = 0;
   std::size_t fog_line = 0;
+  std::size_t ambient_line = 0;
   result.error = readItemLines(text, [&](std::size_t n, const LineTokens& t) -> Problem {
     const std::string_view keyword = t.items[0];
     if (keyword == "point") {
@@ -252,27 +380,49 @@ SceneParse parseScene(std::string_view text) {
       if (Problem bad = readTriangle(t, f)) return bad;
       scene.triangles.push_back(f);
       triangle_lines.push_back(n);
-    } else if (keyword == "point_radius" || keyword == "fog") {
-      const bool radius = keyword == "point_radius";
-      std::size_t& first = radius ? radius_line : fog_line;
-      if (first != 0) {
-        return std::string(keyword) + " given twice (first on line " + std::to_string(first) + ")";
+    } else if (keyword == "mesh") {
+      if (scene.meshes.size() == max_scene_meshes) {
+        return "too many meshes (at most " + std::to_string(max_scene_meshes) + ")";
       }
-      if (Problem bad = readSetting(t, radius ? radius_setting : fog_setting,
-                                    radius ? scene.point_radius : scene.fog)) {
-        return bad;
+      SceneMesh m;
+      m.line = n;
+      if (Problem bad = readMesh(t, m)) return bad;
+      scene.meshes.push_back(std::move(m));
+    } else if (keyword == "light") {
+      if (scene.lights.size() == max_scene_lights) {
+        return "too many lights (at most " + std::to_string(max_scene_lights) + ")";
       }
-      first = n;
+      SceneLight l;
+      if (Problem bad = readLight(t, l)) return bad;
+      scene.lights.push_back(l);
+    } else if (keyword == "point_radius" || keyword == "fog" || keyword == "ambient") {
+      const struct {
+        std::string_view keyword;
+        std::size_t& first;
+        const Setting& setting;
+        double& value;
+      } settings[] = {{"point_radius", radius_line, radius_setting, scene.point_radius},
+                      {"fog", fog_line, fog_setting, scene.fog},
+                      {"ambient", ambient_line, ambient_setting, scene.ambient}};
+      for (const auto& s : settings) {
+        if (s.keyword != keyword) continue;
+        if (s.first != 0) {
+          return std::string(keyword) + " given twice (first on line " + std::to_string(s.first) +
+                 ")";
+        }
+        if (Problem bad = readSetting(t, s.setting, s.value)) return bad;
+        s.first = n;
+      }
     } else {
       return "unknown item " + quotedText(keyword) +
-             " (expected point, edge, triangle, point_radius or fog)";
+             " (expected point, edge, triangle, mesh, light, point_radius, fog or ambient)";
     }
     return std::nullopt;
   });
   if (result.error) return result;
-  if (scene.points.empty()) {
-    result.error =
-        TextError{0, "the scene has no point (a scene file needs at least one point line)"};
+  if (scene.points.empty() && scene.meshes.empty()) {
+    result.error = TextError{
+        0, "the scene has no point and no mesh (a scene file needs at least one of them)"};
     return result;
   }
   // Edges and triangles, merged in file order, so that the first problem is the one reported.

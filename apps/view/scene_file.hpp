@@ -13,14 +13,34 @@
 //                            as: 0 < R ≤ 0.2 (default 0.01)
 //   fog SIGMA                how strongly colours fade with their arc from the eye: finite, ≥ 0
 //                            (default 0: every colour comes out exactly as given)
+//   mesh FILE [OPTION ...]   a model (glTF 2.0 .gltf/.glb, OBJ, PLY, STL) placed in the world; a
+//                            relative FILE is taken from the scene file's folder (FILE holds no
+//                            space). Its point (x, y, z) is the homogeneous point (S x, S y, S z,
+//                            1), moved by the transform and then carried to `at`. Options, in any
+//                            order, each at most once:
+//       scale S              S finite, > 0 (default: the model's largest |coordinate| becomes 0.2)
+//       transform M0 … M15   an invertible 4×4 projective matrix, column-major (default: identity)
+//       at X Y Z W           the rotation of R⁴ in the plane of (0, 0, 0, 1) and the unit
+//                            representative u of (X, Y, Z, W) that turns the first into u, fixing
+//                            what is orthogonal to both (default: (0, 0, 0, 1), no rotation)
+//       colour R G B         one colour for the whole model instead of its own (and its textures)
+//       copies GROUP         the model repeated under the rotations q ↦ g·q by the unit
+//                            quaternions g (x i + y j + z k + w) of a group: 600cell (the 120 unit
+//                            icosians: 60 copies), binary-tetrahedral (the 24 Hurwitz units: 12
+//                            copies), or lens N (the N rotations by cos(kπ/N) + i sin(kπ/N):
+//                            N copies, 1 ≤ N ≤ 1000)
+//   light X Y Z W [R G B]    a point light at (X, Y, Z, W) (white when the colour is left out); at
+//                            most 8 lights. Meshes are lit by these and by a light at the eye
+//   ambient A                the light that reaches every side of a mesh: 0 ≤ A ≤ 1 (default
+//                            0.2); the light at the eye is 1 − A
 //
-// point_radius and fog may each be given once, anywhere in the file. A scene holds at least one
-// point. The points of an edge or a triangle are distinct projective points (not the same index
-// twice, nor two representatives of one point); the ends of an edge are not exactly a quarter
-// circle apart (their unit representatives' dot product is not 0), since two arcs of equal length
-// would join them; and the points of a triangle have representatives whose three dot products are
-// all ≥ 0, which is when the three shorter arcs close into one triangle (the product of the three
-// dot products of any representatives is then not negative).
+// point_radius, fog and ambient may each be given once, anywhere in the file. A scene holds at
+// least one point or mesh. The points of an edge or a triangle are distinct projective points (not
+// the same index twice, nor two representatives of one point); the ends of an edge are not exactly
+// a quarter circle apart (their unit representatives' dot product is not 0), since two arcs of
+// equal length would join them; and the points of a triangle have representatives whose three dot
+// products are all ≥ 0, which is when the three shorter arcs close into one triangle (the product
+// of the three dot products of any representatives is then not negative).
 //
 // The text rules (UTF-8, LF or CRLF, byte-order mark, comments, separators) are those of
 // text_lines.hpp.
@@ -30,6 +50,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -72,12 +93,45 @@ struct SceneTriangle {
 inline constexpr double default_point_radius = 0.01;
 inline constexpr double max_point_radius = 0.2;
 
+// The rotations that repeat a mesh through space.
+enum class CopyGroup : std::uint8_t {
+  none,                // the mesh once
+  binary_icosahedral,  // `600cell`
+  binary_tetrahedral,  // `binary-tetrahedral`
+  lens,                // `lens N`
+};
+
+inline constexpr std::uint32_t max_lens_order = 1000;
+
+struct SceneMesh {
+  std::string file;  // as the scene file gives it
+  std::size_t line = 0;
+  std::optional<double> scale;
+  std::optional<PGL4> transform;
+  std::optional<HomVec4> at;  // the unit representative of the given sign
+  std::optional<Colour> colour;
+  CopyGroup copies = CopyGroup::none;
+  std::uint32_t lens_order = 1;  // N of `lens N`
+};
+
+struct SceneLight {
+  HomVec4 position;  // the unit representative of the given sign
+  Colour colour = white;
+};
+
+inline constexpr std::size_t max_scene_lights = 8;
+inline constexpr std::size_t max_scene_meshes = 256;
+inline constexpr double default_ambient = 0.2;
+
 struct Scene {
   std::vector<ScenePoint> points;
   std::vector<SceneEdge> edges;
   std::vector<SceneTriangle> triangles;
+  std::vector<SceneMesh> meshes;
+  std::vector<SceneLight> lights;
   double point_radius = default_point_radius;
   double fog = 0.0;
+  double ambient = default_ambient;
 };
 
 // Bounds on what one scene may hold; a larger one is refused with a message.

@@ -24,7 +24,7 @@ struct TextError {
 using Problem = std::optional<std::string>;
 
 // At most this many items on a line; a longer line is reported rather than read.
-inline constexpr std::size_t max_tokens_per_line = 16;
+inline constexpr std::size_t max_tokens_per_line = 40;
 
 // The items of one line, comment and line end removed.
 struct LineTokens {

@@ -1,5 +1,10 @@
 #include "view/view_inputs.hpp"
 
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <utility>
+
 namespace orv::view {
 
 namespace {
@@ -24,6 +29,37 @@ std::optional<std::string> readParsed(const std::string& path, Parse parse, Pars
 
 }  // namespace
 
+std::optional<std::string> loadSceneModels(const std::string& scene_path, const Scene& scene,
+                                           SceneModelList& models,
+                                           std::vector<std::string>& warnings) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(scene_path).parent_path();
+  std::map<fs::path, std::shared_ptr<const assets::Model>> read;
+  std::uint64_t triangles = 0;
+  for (const SceneMesh& mesh : scene.meshes) {
+    const fs::path file =
+        fs::path(mesh.file).is_absolute() ? fs::path(mesh.file) : folder / mesh.file;
+    const std::string where = scene_path + ":" + std::to_string(mesh.line) + ": " + file.string();
+    std::shared_ptr<const assets::Model>& model = read[file.lexically_normal()];
+    if (!model) {
+      assets::LoadLimits limits;
+      limits.max_triangles = max_scene_mesh_triangles - triangles;
+      assets::ModelLoad load = assets::loadModel(file, limits);
+      if (!load.model) return where + ": " + load.error;
+      for (const std::string& w : load.model->warnings) {
+        std::string line = where;
+        line += ": warning: ";
+        line += w;
+        warnings.push_back(std::move(line));
+      }
+      triangles += load.model->triangles();
+      model = std::make_shared<const assets::Model>(std::move(*load.model));
+    }
+    models.push_back(model);
+  }
+  return std::nullopt;
+}
+
 InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& config) {
   InputsLoad result;
   OptionsParse parsed = parseOptions(args, config);
@@ -40,6 +76,8 @@ InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& c
     result.error = readParsed(*in.options.scene_path, parseScene, scene);
     if (result.error) return result;
     in.scene = std::move(scene.scene);
+    result.error = loadSceneModels(*in.options.scene_path, *in.scene, in.models, result.warnings);
+    if (result.error) return result;
   }
   if (in.options.input_path) {
     ScriptParse script;

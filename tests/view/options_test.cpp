@@ -158,7 +158,7 @@ TEST(ViewInputs, OutputDirectoryWithFramesIsRefusedUnlessOverwrite) {
       {"a refused scene file removes nothing",
        {"--headless", "--frames", "1", "--out", "OUT", "--overwrite", "--scene", "SCENE"},
        {"frame_00000.png"},
-       "SCENE: the scene has no point (a scene file needs at least one point line)",
+       "SCENE: the scene has no point and no mesh (a scene file needs at least one of them)",
        {"frame_00000.png"}},
   };
   for (const auto& c : cases) {
@@ -215,7 +215,7 @@ TEST(ViewInputs, FileProblemsNameTheLineUnlessTheyAreOfTheWholeFile) {
     const char* scene;
     const char* error;  // after "SCENE"
   } cases[] = {
-      {"", ": the scene has no point (a scene file needs at least one point line)"},
+      {"", ": the scene has no point and no mesh (a scene file needs at least one of them)"},
       {"point 1 0 0 0\npoint 0 1 0 0\nedge 0 1\n",
        ":3: edge 0 1: points 0 and 1 are a quarter circle apart, so the edge has no shorter arc"},
       {"point 1 0 0 0\nfog -1\n", ":2: fog SIGMA = -1 is negative"},

@@ -196,7 +196,7 @@ TEST(SceneFile, FilesWithoutAPointAreRefusedAsAWhole) {
     ASSERT_TRUE(r.error.has_value());
     EXPECT_EQ(r.error->line, 0u);
     EXPECT_EQ(r.error->problem,
-              "the scene has no point (a scene file needs at least one point line)");
+              "the scene has no point and no mesh (a scene file needs at least one of them)");
   }
 }
 
@@ -311,7 +311,7 @@ TEST(SceneFile, EveryErrorNamesItsLineAndProblem) {
     const char* problem;  // a part of the message
   } cases[] = {
       {"unknown item", "point 0 0 0 1\nsphere 1\n", 2,
-       "unknown item 'sphere' (expected point, edge, triangle, point_radius or fog)"},
+       "unknown item 'sphere' (expected point, edge, triangle, mesh, light, point_radius, fog or ambient)"},
       {"keyword is case-sensitive", "Point 0 0 0 1\n", 1, "unknown item 'Point'"},
       {"too few coordinates", "point 1 2 3\n", 1, "got 3 values"},
       {"five values", "point 1 2 3 4 1\n", 1, "got 5 values"},

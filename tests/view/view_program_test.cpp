@@ -158,7 +158,7 @@ TEST(ViewProgram, BadInputGetsOneLineAndStatus2AndNoFrames) {
        {"--headless", "--frames", "1", "--out", "OUT", "--scene", "SCENE"},
        "# only a comment\n",
        "",
-       "scene.txt: the scene has no point (a scene file needs at least one point line)"},
+       "scene.txt: the scene has no point and no mesh (a scene file needs at least one of them)"},
       {"quarter-circle edge",
        {"--headless", "--frames", "1", "--out", "OUT", "--scene", "SCENE"},
        "point 1 0 0 0\npoint 0 1 0 0\nedge 0 1\n",
