@@ -26,7 +26,8 @@ std::vector<HomVec4> keptHalf(const std::vector<HomVec4>& group) {
   std::vector<HomVec4> kept;
   for (const HomVec4 g : group)
     if (isKept(g)) kept.push_back(g);
-  std::stable_partition(kept.begin(), kept.end(), [](HomVec4 g) { return g == origin; });
+  const auto identity = std::find(kept.begin(), kept.end(), origin);
+  if (identity != kept.end()) std::rotate(kept.begin(), identity, identity + 1);
   return kept;
 }
 
