@@ -73,7 +73,8 @@ std::string convertIndices(const aiMesh& in, std::size_t number, Mesh& out) {
     const aiFace& face = in.mFaces[f];
     if (face.mNumIndices != 3 || face.mIndices == nullptr) continue;
     for (unsigned c = 0; c < 3; ++c) {
-      if (face.mIndices[c] >= in.mNumVertices) return meshError("vertex index out of range", number);
+      if (face.mIndices[c] >= in.mNumVertices)
+        return meshError("vertex index out of range", number);
       out.indices.push_back(face.mIndices[c]);
     }
   }
@@ -107,8 +108,10 @@ void computeNormals(Mesh& mesh, const std::vector<bool>& missing) {
     }
   }
   for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
-    if (missing[v])
-      mesh.vertices[v].normal = unitNormal(sums[v][0], sums[v][1], sums[v][2]).value_or(fallback_normal);
+    if (missing[v]) {
+      mesh.vertices[v].normal =
+          unitNormal(sums[v][0], sums[v][1], sums[v][2]).value_or(fallback_normal);
+    }
   }
 }
 
@@ -131,9 +134,10 @@ std::string convertMeshes(const aiScene& scene, const LoadLimits& limits, Model&
     const aiMesh* in = scene.mMeshes[m];
     if (in == nullptr || in->mVertices == nullptr || in->mNumFaces == 0) continue;
     triangles += in->mNumFaces;
-    if (triangles > limits.max_triangles)
+    if (triangles > limits.max_triangles) {
       return "the model holds more triangles than the limit of " +
              std::to_string(limits.max_triangles);
+    }
     Mesh mesh;
     mesh.material = in->mMaterialIndex;
     if (std::string error = convertIndices(*in, m, mesh); !error.empty()) return error;
@@ -152,7 +156,8 @@ std::string convertMeshes(const aiScene& scene, const LoadLimits& limits, Model&
 // alpha (MTL's Kd and d). Assimp's own default material is white, like a material without colour.
 std::array<float, 4> baseColour(const aiMaterial& material) {
   aiString name;
-  if (material.Get(AI_MATKEY_NAME, name) == AI_SUCCESS && name == aiString(AI_DEFAULT_MATERIAL_NAME))
+  if (material.Get(AI_MATKEY_NAME, name) == AI_SUCCESS &&
+      name == aiString(AI_DEFAULT_MATERIAL_NAME))
     return {1.0f, 1.0f, 1.0f, 1.0f};
   aiColor4D c(1.0f, 1.0f, 1.0f, 1.0f);
   if (material.Get(AI_MATKEY_BASE_COLOR, c) != AI_SUCCESS &&
@@ -226,9 +231,9 @@ class Textures {
     const auto known = decoded_.find(key);
     if (known != decoded_.end()) return known->second;
     std::string problem;
-    std::optional<Texture> texture = embedded != nullptr
-                                         ? convertEmbedded(*embedded, limits_.max_texture_side, problem)
-                                         : readExternal(name, problem);
+    std::optional<Texture> texture =
+        embedded != nullptr ? convertEmbedded(*embedded, limits_.max_texture_side, problem)
+                            : readExternal(name, problem);
     std::optional<std::uint32_t> found;
     if (texture) {
       found = static_cast<std::uint32_t>(model_.textures.size());

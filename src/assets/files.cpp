@@ -1,7 +1,7 @@
 #include "files.hpp"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <system_error>
@@ -74,7 +74,8 @@ std::optional<std::vector<std::byte>> readFileStart(const std::filesystem::path&
   }
   std::error_code ec;
   const std::uintmax_t size = std::filesystem::file_size(path, ec);
-  std::vector<std::byte> bytes(ec ? count : static_cast<std::size_t>(std::min<std::uintmax_t>(size, count)));
+  std::vector<std::byte> bytes(
+      ec ? count : static_cast<std::size_t>(std::min<std::uintmax_t>(size, count)));
   bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file.get()));
   if (std::ferror(file.get()) != 0) {
     problem = cannotRead(errno);

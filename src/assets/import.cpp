@@ -282,9 +282,10 @@ std::optional<std::uint64_t> flattenedTriangles(const aiScene& scene, std::uint6
 std::string rawSceneProblem(const aiScene& scene, const LoadLimits& limits) {
   const auto triangles = flattenedTriangles(scene, limits.max_triangles);
   if (!triangles) return "the node hierarchy has more than " + std::to_string(max_nodes) + " nodes";
-  if (*triangles > limits.max_triangles)
+  if (*triangles > limits.max_triangles) {
     return "the model holds more triangles than the limit of " +
            std::to_string(limits.max_triangles);
+  }
   if (*triangles == 0) {
     return hasPrimitives(scene) ? "the model holds no triangles (only points or lines)"
                                 : "the model holds no triangles (it is empty)";
@@ -308,13 +309,15 @@ Import readAndProcess(const Format& format, const LoadLimits& limits, Files* fil
   }
   const DroppedFacesWatch watch;
   const aiScene* raw = read(*result.importer);
+  std::string problem;
+  if (raw != nullptr && !watch.dropped()) problem = rawSceneProblem(*raw, limits);
+  const bool processed = raw != nullptr && !watch.dropped() && problem.empty() &&
+                         result.importer->ApplyPostProcessing(post_processing) != nullptr;
   if (watch.dropped()) {
     result.error = dropped_faces_error;
-  } else if (raw == nullptr) {
-    result.error = readerError(format, *result.importer, file_name, *files);
-  } else if (std::string problem = rawSceneProblem(*raw, limits); !problem.empty()) {
+  } else if (!problem.empty()) {
     result.error = std::move(problem);
-  } else if (result.importer->ApplyPostProcessing(post_processing) == nullptr) {
+  } else if (!processed) {
     result.error = readerError(format, *result.importer, file_name, *files);
   } else {
     result.scene = result.importer->GetScene();

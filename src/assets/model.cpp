@@ -8,8 +8,8 @@
 #include "convert.hpp"
 #include "files.hpp"
 #include "import.hpp"
-#include "prechecks.hpp"
 #include "orv/assets.hpp"
+#include "prechecks.hpp"
 #include "text.hpp"
 
 namespace orv::assets {
@@ -19,8 +19,8 @@ ModelLoad refused(std::string error) { return {std::nullopt, std::move(error)}; 
 
 // Why the model file at `path` is not handed to assimp, or "".
 std::string modelFileProblem(const std::filesystem::path& path, const LoadLimits& limits) {
-  std::string problem = detail::fileProblem(path, limits.max_file_bytes,
-                                            "is a directory, not a model file");
+  std::string problem =
+      detail::fileProblem(path, limits.max_file_bytes, "is a directory, not a model file");
   if (problem.empty()) problem = detail::openProblem(path);
   std::error_code ec;
   if (problem.empty() && std::filesystem::file_size(path, ec) == 0) problem = "the file is empty";
@@ -31,9 +31,10 @@ ModelLoad finish(detail::Import import, const std::optional<std::filesystem::pat
                  const LoadLimits& limits) {
   if (import.scene == nullptr) return refused(std::move(import.error));
   ModelLoad load = detail::convertScene(*import.scene, folder, limits);
-  if (load.model)
+  if (load.model) {
     load.model->warnings.insert(load.model->warnings.begin(), import.warnings.begin(),
                                 import.warnings.end());
+  }
   return load;
 }
 
@@ -99,9 +100,10 @@ ModelLoad loadModelFromMemory(std::span<const std::byte> bytes, std::string_view
     const detail::Format* format = detail::findFormat(extension);
     if (format == nullptr) return refused(detail::unsupportedFormat(extension));
     if (bytes.empty()) return refused("the file is empty");
-    if (bytes.size() > limits.max_file_bytes)
+    if (bytes.size() > limits.max_file_bytes) {
       return refused("the file is " + detail::bytesText(bytes.size()) + ", over the limit of " +
                      detail::bytesText(limits.max_file_bytes));
+    }
     if (std::string problem = detail::precheck(*format, bytes); !problem.empty())
       return refused(std::move(problem));
     return finish(detail::importMemory(bytes, *format, limits), std::nullopt, limits);
