@@ -76,10 +76,13 @@ class Files : public Assimp::DefaultIOSystem {
 // The regular files of at most `max_bytes` (so that the limit bounds every file assimp reads, and
 // a FIFO or a device never blocks it), for reading only. Files that are missing are not
 // remembered: assimp looks for some under several names, and says so itself where it needed one.
+// Beside an OBJ model every file is a material library (whatever its name), checked as one first.
 class BoundedFiles final : public Files {
  public:
-  BoundedFiles(std::filesystem::path folder, std::uint64_t max_bytes)
-      : folder_(std::move(folder)), max_bytes_(max_bytes) {}
+  BoundedFiles(const std::filesystem::path& model, const Format& format, std::uint64_t max_bytes)
+      : folder_(model.parent_path()),
+        obj_model_(format.extension == "obj" ? model.lexically_normal() : ""),
+        max_bytes_(max_bytes) {}
 
   bool Exists(const char* file) const override {
     std::string problem = fileProblem(file, max_bytes_);
@@ -94,8 +97,8 @@ class BoundedFiles final : public Files {
   }
 
  private:
-  static bool isMaterialLibrary(const char* file) {
-    return equalsIgnoringCase(std::filesystem::path(file).extension().string(), ".mtl");
+  bool isMaterialLibrary(const char* file) const {
+    return !obj_model_.empty() && std::filesystem::path(file).lexically_normal() != obj_model_;
   }
 
   std::string materialLibraryProblem(const char* file) const {
@@ -110,6 +113,7 @@ class BoundedFiles final : public Files {
   }
 
   std::filesystem::path folder_;
+  std::filesystem::path obj_model_;  // empty unless the model is an OBJ
   std::uint64_t max_bytes_;
 };
 
@@ -348,7 +352,7 @@ Import::~Import() = default;
 
 Import importFile(const std::filesystem::path& path, const Format& format,
                   const LoadLimits& limits) {
-  auto* files = new BoundedFiles(path.parent_path(), limits.max_file_bytes);
+  auto* files = new BoundedFiles(path, format, limits.max_file_bytes);
   const std::string name = path.string();
   return readAndProcess(format, limits, files, name,
                         [&](Assimp::Importer& importer) { return importer.ReadFile(name, 0); });

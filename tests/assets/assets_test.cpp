@@ -654,6 +654,11 @@ TEST_F(Files, MaterialLibrariesThatAssimpCannotReadAreLeftOut) {
     SCOPED_TRACE(c.name);
     writeText(folder / "paint.mtl", c.mtl);
     const ModelLoad load = loadText("tri.obj", obj);
+    // Whatever its file is called.
+    writeText(folder / "paint.txt", c.mtl);
+    const ModelLoad txt = loadText("txt.obj", "mtllib paint.txt" + obj.substr(obj.find('\n')));
+    ASSERT_TRUE(txt.model) << txt.error;
+    EXPECT_EQ(txt.model->warnings.empty(), c.read);
     ASSERT_TRUE(load.model) << load.error;
     const Material& material = load.model->materials[load.model->meshes[0].material];
     if (c.read) {
