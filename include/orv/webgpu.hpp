@@ -104,6 +104,9 @@ class Device {
   // back adds none.
   std::uint64_t roundTrips() const noexcept;
 
+  // The largest side of a 2D texture on this device, and so of a picture drawn offscreen.
+  std::uint32_t maxTextureSide() const noexcept;
+
   // Success while the device works; a device_lost error once it was lost or destroyed, or the
   // first error the implementation reported outside any operation of ours (which it clears).
   Status status();
@@ -197,6 +200,7 @@ struct MeshBuffersState;
 struct ParticlesState;
 struct TargetState;
 struct PictureState;
+struct ReadbackState;
 struct SurfaceState;
 }  // namespace detail
 
@@ -360,6 +364,38 @@ class RenderTarget {
   friend class PictureRenderer;
 };
 
+// Pictures read back while later frames are drawn (move-only): a frame drawn with a
+// FrameReadback is copied into the next free buffer of a ring and mapped without waiting, so the
+// device finishes it while the caller draws the next ones; `take` hands the frames out in the
+// order they were drawn, each with the tag it was drawn with.
+class FrameReadback {
+ public:
+  // A ring of `depth` buffers (1 to 16), made as the frames need them.
+  static Expected<FrameReadback> create(Device& device, std::uint32_t depth = 3);
+
+  FrameReadback(FrameReadback&&) noexcept;
+  FrameReadback& operator=(FrameReadback&&) noexcept;
+  FrameReadback(const FrameReadback&) = delete;
+  FrameReadback& operator=(const FrameReadback&) = delete;
+  // Waits for the maps still under way (their callbacks write into the ring).
+  ~FrameReadback();
+
+  std::uint32_t depth() const noexcept;
+  // Frames drawn and not yet taken; a full ring takes no further frame.
+  std::uint32_t pending() const noexcept;
+  bool full() const noexcept { return pending() == depth(); }
+
+  // The oldest pending frame, copied into `out` as RGBA8 (resized only when its size differs);
+  // its buffer is free again. Returns the frame's tag, or nothing when no frame is pending or,
+  // without `wait`, when the oldest has not come back yet.
+  Expected<std::optional<std::uint64_t>> take(Image& out, bool wait);
+
+ private:
+  explicit FrameReadback(std::unique_ptr<detail::ReadbackState> state) noexcept;
+  std::unique_ptr<detail::ReadbackState> state_;
+  friend class PictureRenderer;
+};
+
 // What became of a frame.
 enum class FrameOutcome : std::uint8_t {
   presented,  // drawn (offscreen), or drawn and presented (surface)
@@ -405,6 +441,11 @@ class PictureRenderer {
   // drawn and presented, configuring the surface for the window's new size is the caller's.
   Expected<FrameOutcome> draw(RenderTarget& target, const GpuPicture& uniforms,
                               const PictureContent& content, Image* read_back = nullptr);
+  // Draws as above and starts reading the picture back into `readback` (made on the same
+  // device, not full), tagged `tag`, without waiting for it. A skipped frame is not read back.
+  Expected<FrameOutcome> draw(RenderTarget& target, const GpuPicture& uniforms,
+                              const PictureContent& content, FrameReadback& readback,
+                              std::uint64_t tag);
 
  private:
   explicit PictureRenderer(std::unique_ptr<detail::PictureState> state) noexcept;

@@ -50,6 +50,13 @@ std::string_view toString(AdapterType type) noexcept {
 }
 
 namespace detail {
+
+std::string trimmed(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
+    s.pop_back();
+  return s;
+}
+
 namespace {
 
 BackendType backendOf(WGPUBackendType b) noexcept {
@@ -110,13 +117,6 @@ std::string_view lostReason(WGPUDeviceLostReason reason) noexcept {
     default:
       return "unknown reason";
   }
-}
-
-// Dawn's messages end with a line end and sometimes a blank line; an Error's message does not.
-std::string trimmed(std::string s) {
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' '))
-    s.pop_back();
-  return s;
 }
 
 void onDeviceLost(WGPUDevice const* /*device*/, WGPUDeviceLostReason reason, WGPUStringView message,
@@ -384,6 +384,10 @@ Device::~Device() = default;
 const AdapterInfo& Device::adapter() const noexcept { return state_->adapter_info; }
 
 std::uint64_t Device::roundTrips() const noexcept { return state_ ? state_->waits.load() : 0; }
+
+std::uint32_t Device::maxTextureSide() const noexcept {
+  return state_ ? state_->limits.maxTextureDimension2D : 0;
+}
 
 Status Device::status() {
   const Expected<std::shared_ptr<detail::DeviceState>> state = detail::DeviceAccess::live(*this);

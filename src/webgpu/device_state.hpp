@@ -74,6 +74,8 @@ using SurfaceHandle = Handle<WGPUSurface, wgpuSurfaceRelease>;
 inline WGPUStringView view(std::string_view s) noexcept { return {s.data(), s.size()}; }
 inline constexpr WGPUStringView no_string{nullptr, WGPU_STRLEN};
 std::string toString(WGPUStringView s);
+// Dawn's messages end with a line end and sometimes a blank line; an Error's message does not.
+std::string trimmed(std::string s);
 
 // Where the callbacks of asynchronous calls leave their results. They live in the DeviceState,
 // not on the stack of the call that waits: a callback whose wait timed out may still run later

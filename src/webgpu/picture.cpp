@@ -14,6 +14,7 @@
 #include "orv/gpu/shaders.hpp"
 #include "orv/webgpu.hpp"
 #include "picture_state.hpp"
+#include "readback_state.hpp"
 #include "target_state.hpp"
 
 namespace orv::webgpu {
@@ -252,7 +253,8 @@ struct PictureState {
   void encodePass(WGPUCommandEncoder encoder, const TargetState& target, WGPUTextureView into,
                   const PictureContent& content) const;
   Expected<FrameOutcome> draw(TargetState& target, const GpuPicture& picture,
-                              const PictureContent& content, Image* read_back);
+                              const PictureContent& content, Image* read_back,
+                              ReadbackState* ring = nullptr, std::uint64_t tag = 0);
 };
 
 Expected<RenderPipeline> PictureState::makePipeline(WGPUPipelineLayout layout,
@@ -477,7 +479,8 @@ void PictureState::encodeMeshes(WGPURenderPassEncoder pass,
 }
 
 Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture& picture,
-                                          const PictureContent& content, Image* read_back) {
+                                          const PictureContent& content, Image* read_back,
+                                          ReadbackState* ring, std::uint64_t tag) {
   DeviceState& d = *device;
   if (target.device != device || target.format != format) {
     return Error{ErrorStep::argument, "the target is not one this renderer was made for"};
@@ -492,7 +495,11 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
     return Error{ErrorStep::argument,
                  "the scene, the particles or a mesh were made on another device"};
   }
-  if (target.surface != nullptr && read_back != nullptr && !target.surface->options.readable) {
+  if (ring != nullptr && ring->device != device) {
+    return Error{ErrorStep::argument, "the read-back ring was made on another device"};
+  }
+  const bool reads = read_back != nullptr || ring != nullptr;
+  if (target.surface != nullptr && reads && !target.surface->options.readable) {
     return Error{ErrorStep::argument, "a frame can be read back only from a readable surface"};
   }
   if (Status ok = d.check(); !ok) return ok.error();
@@ -505,14 +512,27 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
   if (read_back != nullptr) {
     if (Status ok = target.fitReadback(); !ok) return ok.error();
   }
+  ReadbackSlot* slot = nullptr;
+  if (ring != nullptr) {
+    Expected<ReadbackSlot*> claimed = ring->claim(std::uint64_t{target.padded_row} * target.height);
+    if (!claimed) return claimed.error();
+    slot = *claimed;
+    slot->width = target.width;
+    slot->height = target.height;
+    slot->padded_row = target.padded_row;
+    slot->bgra = target.bgra();
+    slot->tag = tag;
+  }
 
   wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), 0, &picture, sizeof picture);
   wgpuQueueWriteBuffer(d.queue.get(), lighting.get(), 0, &content.lighting,
                        sizeof content.lighting);
   CommandEncoder encoder = d.createEncoder();
   encodePass(encoder.get(), target, into, content);
-  if (read_back != nullptr) target.encodeReadback(encoder.get(), texture);
+  if (read_back != nullptr) target.encodeReadback(encoder.get(), texture, target.readback.get());
+  if (slot != nullptr) target.encodeReadback(encoder.get(), texture, slot->buffer.get());
   if (Status ok = d.submit(encoder); !ok) return ok.error();
+  if (slot != nullptr) ring->startMap(*slot);
   if (!offscreen) {
     wgpuSurfacePresent(target.surface->surface.get());
     if (Status ok = d.check(); !ok) return ok.error();
@@ -745,6 +765,12 @@ Expected<PictureRenderer> PictureRenderer::create(Device& device, const RenderTa
 Expected<FrameOutcome> PictureRenderer::draw(RenderTarget& target, const GpuPicture& uniforms,
                                              const PictureContent& content, Image* read_back) {
   return state_->draw(*target.state_, uniforms, content, read_back);
+}
+
+Expected<FrameOutcome> PictureRenderer::draw(RenderTarget& target, const GpuPicture& uniforms,
+                                             const PictureContent& content, FrameReadback& readback,
+                                             std::uint64_t tag) {
+  return state_->draw(*target.state_, uniforms, content, nullptr, readback.state_.get(), tag);
 }
 
 }  // namespace orv::webgpu

@@ -78,37 +78,42 @@ Status TargetState::fitReadback() {
   return {};
 }
 
-void TargetState::encodeReadback(WGPUCommandEncoder encoder, WGPUTexture texture) const {
+void TargetState::encodeReadback(WGPUCommandEncoder encoder, WGPUTexture texture,
+                                 WGPUBuffer buffer) const {
   const WGPUTexelCopyTextureInfo source{texture, 0, {0, 0, 0}, WGPUTextureAspect_All};
-  const WGPUTexelCopyBufferInfo destination{{0, padded_row, height}, readback.get()};
+  const WGPUTexelCopyBufferInfo destination{{0, padded_row, height}, buffer};
   const WGPUExtent3D extent{width, height, 1};
   wgpuCommandEncoderCopyTextureToBuffer(encoder, &source, &destination, &extent);
 }
 
-Status TargetState::readInto(Image& out) {
+void copyPicture(const void* data, std::uint32_t width, std::uint32_t height,
+                 std::uint32_t padded_row, bool bgra, Image& out) {
   const std::size_t row = std::size_t{width} * 4;
   if (out.width != width || out.height != height || out.rgba.size() != row * height) {
     out.width = width;
     out.height = height;
     out.rgba.resize(row * height);
   }
-  const bool swizzle = bgra();
-  return device->readBack(readback.get(), std::size_t{padded_row} * height, [&](const void* data) {
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    for (std::size_t y = 0; y < height; ++y) {
-      const std::uint8_t* from = bytes + y * std::size_t{padded_row};
-      std::uint8_t* to = out.rgba.data() + y * row;
-      if (!swizzle) {
-        std::memcpy(to, from, row);
-        continue;
-      }
-      for (std::size_t x = 0; x < row; x += 4) {
-        to[x] = from[x + 2];
-        to[x + 1] = from[x + 1];
-        to[x + 2] = from[x];
-        to[x + 3] = from[x + 3];
-      }
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  for (std::size_t y = 0; y < height; ++y) {
+    const std::uint8_t* from = bytes + y * std::size_t{padded_row};
+    std::uint8_t* to = out.rgba.data() + y * row;
+    if (!bgra) {
+      std::memcpy(to, from, row);
+      continue;
     }
+    for (std::size_t x = 0; x < row; x += 4) {
+      to[x] = from[x + 2];
+      to[x + 1] = from[x + 1];
+      to[x + 2] = from[x];
+      to[x + 3] = from[x + 3];
+    }
+  }
+}
+
+Status TargetState::readInto(Image& out) {
+  return device->readBack(readback.get(), std::size_t{padded_row} * height, [&](const void* data) {
+    copyPicture(data, width, height, padded_row, bgra(), out);
   });
 }
 

@@ -49,10 +49,15 @@ struct TargetState {
   // The texture this frame is drawn into: offscreen, the picture (`view` empty: use
   // picture_view); for a surface, its current texture, or a skipped frame.
   Expected<Acquired> acquire();
-  // Records the copy of `texture` (width × height) into the read-back buffer.
-  void encodeReadback(WGPUCommandEncoder encoder, WGPUTexture texture) const;
+  // Records the copy of `texture` (width × height) into `buffer`, padded_row bytes a row.
+  void encodeReadback(WGPUCommandEncoder encoder, WGPUTexture texture, WGPUBuffer buffer) const;
   // Maps the read-back buffer and copies the picture into `out` as RGBA.
   Status readInto(Image& out);
 };
+
+// Copies a picture of `width` × `height` pixels, `padded_row` bytes a row at `data`, into `out` as
+// RGBA (swapping red and blue when `bgra`), resizing `out` only when its size differs.
+void copyPicture(const void* data, std::uint32_t width, std::uint32_t height,
+                 std::uint32_t padded_row, bool bgra, Image& out);
 
 }  // namespace orv::webgpu::detail
