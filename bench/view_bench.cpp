@@ -39,7 +39,8 @@ using namespace orv::view;
 // Unlike orv::view::DiscardSink, hands each picture to DoNotOptimize: its making stays measured.
 class OptimisationBarrierSink final : public FrameSink {
  public:
-  Status frame(std::uint32_t, const ImageView& image) override {
+  Status frame(const FinishedFrame& frame) override {
+    const ImageView& image = frame.image;
     benchmark::DoNotOptimize(image.rgba.data());
     return {};
   }
@@ -47,7 +48,8 @@ class OptimisationBarrierSink final : public FrameSink {
 
 class EncodeSink final : public FrameSink {
  public:
-  Status frame(std::uint32_t, const ImageView& image) override {
+  Status frame(const FinishedFrame& frame) override {
+    const ImageView& image = frame.image;
     std::span<const std::uint8_t> png;
     if (auto bad = writer_.encode(image, png)) return Error{ErrorStep::output, *bad};
     bytes = png.size();

@@ -68,9 +68,16 @@ webgpu::Expected<std::unique_ptr<DeviceRenderer>> DeviceRenderer::create(
     if (!made) return made.error();
     particles.emplace(std::move(*made));
   }
-  return std::make_unique<DeviceRenderer>(std::move(target), std::move(*picture),
+  std::optional<webgpu::FrameReadback> readback;
+  if (keep) {
+    webgpu::Expected<webgpu::FrameReadback> made =
+        webgpu::FrameReadback::create(session.device, readback_depth);
+    if (!made) return made.error();
+    readback.emplace(std::move(*made));
+  }
+  return std::make_unique<DeviceRenderer>(session, std::move(target), std::move(*picture),
                                           std::move(*buffers), std::move(meshes),
-                                          std::move(particles), keep);
+                                          std::move(particles), std::move(readback));
 }
 
 std::variant<std::unique_ptr<DeviceRenderer>, int> DeviceRenderer::start(
@@ -89,36 +96,90 @@ std::variant<std::unique_ptr<DeviceRenderer>, int> DeviceRenderer::start(
   return std::move(*made);
 }
 
-DeviceRenderer::DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
-                               webgpu::SceneBuffers scene, std::vector<webgpu::MeshBuffers> meshes,
-                               std::optional<webgpu::Particles> particles, bool keep) noexcept
-    : target_(std::move(target)),
+DeviceRenderer::DeviceRenderer(DeviceSession& session, webgpu::RenderTarget target,
+                               webgpu::PictureRenderer picture, webgpu::SceneBuffers scene,
+                               std::vector<webgpu::MeshBuffers> meshes,
+                               std::optional<webgpu::Particles> particles,
+                               std::optional<webgpu::FrameReadback> readback) noexcept
+    : session_(session),
+      target_(std::move(target)),
       picture_(std::move(picture)),
       scene_(std::move(scene)),
       meshes_(std::move(meshes)),
       particles_(std::move(particles)),
-      keep_(keep) {}
+      readback_(std::move(readback)) {}
 
-Status DeviceRenderer::draw(const FrameRequest& request, ImageView& image) {
-  image = {};
+webgpu::PictureContent DeviceRenderer::content(const FrameRequest& request) const {
+  return {.scene = &scene_,
+          .faces = request.faces,
+          .edges = request.edges,
+          .particles = particles_ ? &*particles_ : nullptr,
+          .meshes = meshes_,
+          .lighting = request.lighting};
+}
+
+Status DeviceRenderer::take(FinishedFrame& done, bool wait) {
+  webgpu::Expected<std::optional<std::uint64_t>> taken = readback_->take(image_, wait);
+  if (!taken) return taken.error();
+  if (!*taken) return {};
+  done.index = static_cast<std::uint32_t>(**taken);
+  done.time = times_[oldest_time_];
+  oldest_time_ = (oldest_time_ + 1) % readback_depth;
+  done.image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
+  return {};
+}
+
+Status DeviceRenderer::draw(const FrameRequest& request, FinishedFrame& done) {
+  done = {};
   if (particles_) {
     Status moved = request.particles_on_device
                        ? particles_->step(request.dt, request.eye)
                        : particles_->upload(request.positions, request.distances);
     if (!moved) return moved;
   }
-  const webgpu::PictureContent content{.scene = &scene_,
-                                       .faces = request.faces,
-                                       .edges = request.edges,
-                                       .particles = particles_ ? &*particles_ : nullptr,
-                                       .meshes = meshes_,
-                                       .lighting = request.lighting};
-  webgpu::Expected<webgpu::FrameOutcome> outcome =
-      picture_.draw(target_, request.picture, content, keep_ ? &image_ : nullptr);
-  if (!outcome) return outcome.error();
-  if (keep_ && *outcome == webgpu::FrameOutcome::presented) {
-    image = {image_.width, image_.height, std::size_t{4} * image_.width, image_.rgba};
+  if (!readback_) {
+    webgpu::Expected<webgpu::FrameOutcome> outcome =
+        picture_.draw(target_, request.picture, content(request));
+    if (!outcome) return outcome.error();
+    return {};
   }
+  // A full ring gives up its oldest frame first: two frames later, it is back or nearly so.
+  if (readback_->full()) {
+    if (Status ok = take(done, true); !ok) return ok;
+  }
+  const std::uint32_t slot = (oldest_time_ + readback_->pending()) % readback_depth;
+  webgpu::Expected<webgpu::FrameOutcome> outcome =
+      picture_.draw(target_, request.picture, content(request), *readback_, request.index);
+  if (!outcome) return outcome.error();
+  if (*outcome == webgpu::FrameOutcome::presented) times_[slot] = request.time;
+  if (done.image.width == 0) return take(done, false);
+  return {};
+}
+
+Status DeviceRenderer::flush(FinishedFrame& done) {
+  done = {};
+  if (!readback_ || readback_->pending() == 0) return {};
+  return take(done, true);
+}
+
+Status DeviceRenderer::still(const FrameRequest& request, std::uint32_t width, std::uint32_t height,
+                             webgpu::Image& out) {
+  if (!still_target_ || still_target_->width() != width || still_target_->height() != height) {
+    still_target_.reset();
+    webgpu::Expected<webgpu::RenderTarget> target =
+        webgpu::RenderTarget::offscreen(session_.device, width, height);
+    if (!target) return target.error();
+    still_target_.emplace(std::move(*target));
+  }
+  if (!still_picture_) {
+    webgpu::Expected<webgpu::PictureRenderer> picture =
+        webgpu::PictureRenderer::create(session_.device, *still_target_);
+    if (!picture) return picture.error();
+    still_picture_.emplace(std::move(*picture));
+  }
+  webgpu::Expected<webgpu::FrameOutcome> outcome =
+      still_picture_->draw(*still_target_, request.picture, content(request), &out);
+  if (!outcome) return outcome.error();
   return {};
 }
 

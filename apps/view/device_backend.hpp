@@ -3,6 +3,7 @@
 // a window's surface.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -55,17 +56,26 @@ int frameFailed(std::FILE* err, std::uint32_t frame, const webgpu::Error& error)
 
 // Draws a scene's frames on the device: its vertex lists uploaded once, its particles moving on
 // the device (or uploaded from the CPU), into `target`. With `keep`, every picture drawn is read
-// back and handed to the sink (headless, or a window that records).
+// back through a ring of `readback_depth` buffers, so that frame k comes back while frames k + 1
+// and k + 2 are drawn, and handed out in order (headless, or a window that records).
 class DeviceRenderer final : public FrameRenderer {
  public:
+  static constexpr std::uint32_t readback_depth = 3;
+
   static webgpu::Expected<std::unique_ptr<DeviceRenderer>> create(DeviceSession& session,
                                                                   webgpu::RenderTarget target,
                                                                   const ViewScene& scene,
                                                                   bool keep);
 
-  Status draw(const FrameRequest& request, ImageView& image) override;
+  Status draw(const FrameRequest& request, FinishedFrame& done) override;
+  Status flush(FinishedFrame& done) override;
   Status readParticles(std::span<GpuGeodesicState> states) override;
   Status writeParticles(std::span<const GpuGeodesicState> states) override;
+
+  // Draws `request` (a view of the last frame: nothing moves) offscreen at `width` × `height`,
+  // each side up to the device's largest texture side, and reads it back into `out`.
+  Status still(const FrameRequest& request, std::uint32_t width, std::uint32_t height,
+               webgpu::Image& out);
 
   // The renderer of `scene` on the target the caller made, or the exit status (exit_failed) after
   // one line on `err` saying what could not be made.
@@ -73,18 +83,31 @@ class DeviceRenderer final : public FrameRenderer {
       DeviceSession& session, webgpu::Expected<webgpu::RenderTarget> target, const ViewScene& scene,
       bool keep, std::FILE* err);
 
-  DeviceRenderer(webgpu::RenderTarget target, webgpu::PictureRenderer picture,
-                 webgpu::SceneBuffers scene, std::vector<webgpu::MeshBuffers> meshes,
-                 std::optional<webgpu::Particles> particles, bool keep) noexcept;
+  DeviceRenderer(DeviceSession& session, webgpu::RenderTarget target,
+                 webgpu::PictureRenderer picture, webgpu::SceneBuffers scene,
+                 std::vector<webgpu::MeshBuffers> meshes,
+                 std::optional<webgpu::Particles> particles,
+                 std::optional<webgpu::FrameReadback> readback) noexcept;
 
  private:
+  webgpu::PictureContent content(const FrameRequest& request) const;
+  // The oldest frame in the ring, if it is back (or, with `wait`, once it is).
+  Status take(FinishedFrame& done, bool wait);
+
+  DeviceSession& session_;
   webgpu::RenderTarget target_;
   webgpu::PictureRenderer picture_;
   webgpu::SceneBuffers scene_;
   std::vector<webgpu::MeshBuffers> meshes_;
   std::optional<webgpu::Particles> particles_;
-  bool keep_;
+  std::optional<webgpu::FrameReadback> readback_;
+  // The times of the frames in the ring, oldest first (the ring's tags are the frames' indices).
+  std::array<double, readback_depth> times_{};
+  std::uint32_t oldest_time_ = 0;
   webgpu::Image image_;
+  // Made at the first still: an offscreen target and the pipelines for its format.
+  std::optional<webgpu::RenderTarget> still_target_;
+  std::optional<webgpu::PictureRenderer> still_picture_;
 };
 
 }  // namespace orv::view

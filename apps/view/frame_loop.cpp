@@ -14,16 +14,16 @@ PngFrameSink::PngFrameSink(const std::string& dir) {
   path_.resize(path_.size() + name.size() + 8, '\0');
 }
 
-Status PngFrameSink::frame(std::uint32_t index, const ImageView& image) {
+Status PngFrameSink::frame(const FinishedFrame& frame) {
   std::snprintf(path_.data() + name_at_, path_.size() - name_at_, "frame_%05u.png",
-                static_cast<unsigned>(index));
-  if (auto bad = writer_.write(path_.data(), image)) return Error{ErrorStep::output, *bad};
+                static_cast<unsigned>(frame.index));
+  if (auto bad = writer_.write(path_.data(), frame.image)) return Error{ErrorStep::output, *bad};
   return {};
 }
 
-Status RecordSink::frame(std::uint32_t /*index*/, const ImageView& image) {
-  if (image.width == 0) return {};
-  if (Status ok = png_.frame(written_, image); !ok) return ok;
+Status RecordSink::frame(const FinishedFrame& frame) {
+  if (frame.image.width == 0) return {};
+  if (Status ok = png_.frame({written_, frame.time, frame.image}); !ok) return ok;
   ++written_;
   return {};
 }
@@ -52,14 +52,14 @@ Status FrameLoop::step() {
     input_.pushEvent(event_memory_, script_[next_event_].event);
     ++next_event_;
   }
-  return finish(settings_.dt);
+  return run(settings_.dt);
 }
 
 Status FrameLoop::step(std::span<const InputEvent> events, double dt) {
   input_.beginFrame();
   for (const InputEvent& e : events)
     input_.pushEvent(event_memory_, e);
-  return finish(dt);
+  return run(dt);
 }
 
 // F2: the particles' states go where the particles now move.
@@ -70,8 +70,7 @@ Status FrameLoop::moveParticles() {
   return renderer_.readParticles(scene_.particles.states());
 }
 
-Status FrameLoop::finish(double dt) {
-  const std::uint32_t k = frame_;
+Status FrameLoop::run(double dt) {
   camera_.update(input_, dt);
   input_.mouse.clearDeltas();
   if (input_.reset_camera) camera_.reset();
@@ -80,28 +79,51 @@ Status FrameLoop::finish(double dt) {
   if (input_.toggle_pipeline) {
     if (Status ok = moveParticles(); !ok) return ok;
   }
+  time_ += dt;
 
-  FrameRequest request;
-  request.picture = pictureToGpu(
-      camera_, PictureProjection::of(camera_, settings_.width, settings_.height), scene_.style);
-  request.lighting = lightingToGpu(camera_.worldToCamera(), scene_.lights, scene_.ambient);
-  request.faces = show_faces_;
-  request.edges = show_edges_;
-  request.particles_on_device = use_device_;
+  FrameRequest request = viewRequest(settings_.width, settings_.height);
   request.dt = static_cast<float>(dt);
-  const HomVec4 eye{camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
-  request.eye = homVec4ToGpu(eye);
   if (!use_device_ && scene_.particles.size() > 0) {
+    const HomVec4 eye{camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
     scene_.particles.step(request.dt, eye);
     request.positions = scene_.particles.positions();
     request.distances = scene_.particles.distances();
   }
 
-  ImageView image;
-  if (Status ok = renderer_.draw(request, image); !ok) return ok;
-  if (Status ok = sink_.frame(k, image); !ok) return ok;
+  FinishedFrame done;
+  if (Status ok = renderer_.draw(request, done); !ok) return ok;
+  if (Status ok = sink_.frame(done); !ok) return ok;
   ++frame_;
   return {};
+}
+
+FrameRequest FrameLoop::viewRequest(std::uint32_t width, std::uint32_t height) const {
+  FrameRequest request;
+  request.index = frame_;
+  request.time = time_;
+  request.picture =
+      pictureToGpu(camera_, PictureProjection::of(camera_, width, height), scene_.style);
+  request.lighting = lightingToGpu(camera_.worldToCamera(), scene_.lights, scene_.ambient);
+  request.faces = show_faces_;
+  request.edges = show_edges_;
+  request.particles_on_device = use_device_;
+  const HomVec4 eye{camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
+  request.eye = homVec4ToGpu(eye);
+  if (!use_device_ && scene_.particles.size() > 0) {
+    request.positions = scene_.particles.positions();
+    request.distances = scene_.particles.distances();
+  }
+  return request;
+}
+
+Status FrameLoop::finish() {
+  for (;;) {
+    FinishedFrame done;
+    if (Status ok = renderer_.flush(done); !ok) return ok;
+    if (done.image.width == 0) break;
+    if (Status ok = sink_.frame(done); !ok) return ok;
+  }
+  return sink_.finish();
 }
 
 }  // namespace orv::view

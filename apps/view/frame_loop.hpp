@@ -13,7 +13,8 @@
 //   4. the picture's uniforms from the camera (pictureToGpu);
 //   5. the particles advance by dt and are measured from the eye: on the device, in the frame's
 //      own submissions, or on the CPU (CpuParticles), whose results are uploaded;
-//   6. the picture is drawn and handed to the sink.
+//   6. the picture is drawn and handed to the sink (a renderer that reads pictures back while later
+//      frames are drawn hands them over frames later; `finish` collects the last ones).
 // So frame k shows the state after k + 1 updates. Escape (`should_close`) has no effect here: the
 // window reads it from `input()` and closes; headless, the loop renders the number of frames it
 // was asked for.
@@ -43,6 +44,8 @@ using webgpu::Status;
 
 // What one frame asks the renderer to draw besides the static geometry it holds.
 struct FrameRequest {
+  std::uint32_t index = 0;  // of the frame in the loop, from 0
+  double time = 0.0;        // of the flight that the frame shows: the sum of the dt so far
   GpuPicture picture;
   GpuLighting lighting;  // what the meshes are lit by
   bool faces = true;
@@ -56,6 +59,14 @@ struct FrameRequest {
   std::span<const float> distances;
 };
 
+// A picture that the renderer finished: that of frame `index`, which shows the flight `time`
+// seconds after its start. Its pixels stay valid until the renderer's next call.
+struct FinishedFrame {
+  std::uint32_t index = 0;
+  double time = 0.0;
+  ImageView image;  // empty (width 0) when there is none
+};
+
 // Draws frames of one scene (given when the renderer is made).
 class FrameRenderer {
  public:
@@ -64,9 +75,15 @@ class FrameRenderer {
   FrameRenderer& operator=(const FrameRenderer&) = delete;
   virtual ~FrameRenderer() = default;
 
-  // Draws one frame; `image` is the picture (valid until the next call), or empty (width 0) when
-  // none is kept: a window that does not record, or a frame the surface skipped.
-  virtual Status draw(const FrameRequest& request, ImageView& image) = 0;
+  // Draws one frame. `done` is a picture that has come back by now, this frame's or, when the
+  // renderer reads pictures back while later frames are drawn, an earlier one; or empty when
+  // none is kept (a window that does not record, a frame the surface skipped) or none is back.
+  virtual Status draw(const FrameRequest& request, FinishedFrame& done) = 0;
+  // The next picture still on its way back, waiting for it; empty when none is left.
+  virtual Status flush(FinishedFrame& done) {
+    done = {};
+    return {};
+  }
   // The particles' states where the device keeps them: read when F2 moves the particles to the
   // CPU, written when it moves them back.
   virtual Status readParticles(std::span<GpuGeodesicState> states) = 0;
@@ -85,7 +102,11 @@ class FrameSink {
   FrameSink& operator=(const FrameSink&) = delete;
   virtual ~FrameSink() = default;
 
-  virtual Status frame(std::uint32_t index, const ImageView& image) = 0;
+  // Receives the frames in the order they were drawn; an empty picture is a frame not kept.
+  virtual Status frame(const FinishedFrame& frame) = 0;
+  // After the last frame: completes what was written (a video's file). A sink that is destroyed
+  // without it leaves nothing that looks complete.
+  virtual Status finish() { return {}; }
 
  protected:
   FrameSink(FrameSink&&) = default;
@@ -96,7 +117,7 @@ class FrameSink {
 class PngFrameSink final : public FrameSink {
  public:
   explicit PngFrameSink(const std::string& dir);
-  Status frame(std::uint32_t index, const ImageView& image) override;
+  Status frame(const FinishedFrame& frame) override;
   const PngWriter& writer() const noexcept { return writer_; }
 
  private:
@@ -110,7 +131,7 @@ class PngFrameSink final : public FrameSink {
 class RecordSink final : public FrameSink {
  public:
   explicit RecordSink(const std::string& dir) : png_(dir) {}
-  Status frame(std::uint32_t index, const ImageView& image) override;
+  Status frame(const FinishedFrame& frame) override;
   std::uint32_t written() const noexcept { return written_; }
 
  private:
@@ -121,7 +142,7 @@ class RecordSink final : public FrameSink {
 // Receives pictures and keeps none (a window that does not record).
 class DiscardSink final : public FrameSink {
  public:
-  Status frame(std::uint32_t, const ImageView&) override { return {}; }
+  Status frame(const FinishedFrame&) override { return {}; }
 };
 
 struct LoopSettings {
@@ -145,6 +166,12 @@ class FrameLoop {
   Status step();
   // Runs the next frame with `events` and `dt` (a window's).
   Status step(std::span<const InputEvent> events, double dt);
+  // After the last frame: hands the sink the pictures still on their way back, then lets it
+  // finish.
+  Status finish();
+  // What a frame of the current view at `width` × `height` asks for, without moving anything:
+  // the camera and the particles as the last frame left them (a still).
+  FrameRequest viewRequest(std::uint32_t width, std::uint32_t height) const;
   // The picture's size from the next frame on (a window that was resized).
   void resize(std::uint32_t width, std::uint32_t height) noexcept {
     settings_.width = width;
@@ -161,7 +188,7 @@ class FrameLoop {
 
  private:
   // Steps 2 to 6 of a frame whose events have been folded in.
-  Status finish(double dt);
+  Status run(double dt);
   Status moveParticles();
 
   LoopSettings settings_;
@@ -178,6 +205,7 @@ class FrameLoop {
   bool show_faces_ = true;
   bool use_device_ = true;
   std::uint32_t frame_ = 0;
+  double time_ = 0.0;
 };
 
 }  // namespace orv::view

@@ -60,6 +60,27 @@ std::optional<std::string> loadSceneModels(const std::string& scene_path, const 
   return std::nullopt;
 }
 
+namespace {
+
+// Makes sure that every file and folder the run writes can be written, before anything is drawn.
+std::optional<std::string> prepareOutputs(const ViewOptions& o) {
+  const std::string& out = o.headless ? o.out : o.record;
+  const std::string name = o.headless ? "--out: " : "--record: ";
+  if (!out.empty()) {
+    const bool video = o.out_kind != OutputKind::frames;
+    if (auto bad = video ? prepareOutputFile(out, o.overwrite)
+                         : prepareOutputDirectory(out, o.overwrite)) {
+      return name + *bad;
+    }
+  }
+  if (o.still) {
+    if (auto bad = prepareOutputFile(o.still->path, o.overwrite)) return "--still: " + *bad;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& config) {
   InputsLoad result;
   OptionsParse parsed = parseOptions(args, config);
@@ -85,16 +106,7 @@ InputsLoad loadInputs(std::span<const std::string_view> args, const AppConfig& c
     if (result.error) return result;
     in.script = std::move(script.events);
   }
-  const bool overwrite = in.options.overwrite;
-  if (in.options.headless) {
-    if (auto bad = prepareOutputDirectory(in.options.out_dir, overwrite)) {
-      result.error = "--out: " + *bad;
-    }
-  } else if (!in.options.record_dir.empty()) {
-    if (auto bad = prepareOutputDirectory(in.options.record_dir, overwrite)) {
-      result.error = "--record: " + *bad;
-    }
-  }
+  result.error = prepareOutputs(in.options);
   return result;
 }
 

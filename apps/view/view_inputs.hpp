@@ -26,6 +26,8 @@ inline constexpr int exit_no_adapter = 3;  // no usable GPU adapter
 // No display, or a window or its surface could not be made or kept (the same status as bad input:
 // nothing was rendered).
 inline constexpr int exit_no_window = 2;
+// Stopped by SIGINT or SIGTERM after a frame, what was written finished (the shell's 128 + 2).
+inline constexpr int exit_interrupted = 130;
 
 struct ViewInputs {
   ViewOptions options;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <thread>
@@ -13,6 +14,8 @@
 #include "orv/webgpu.hpp"
 #include "view/device_backend.hpp"
 #include "view/frame_loop.hpp"
+#include "view/interrupt.hpp"
+#include "view/recording.hpp"
 #include "view/scene_content.hpp"
 #include "view/window_input.hpp"
 #include "view/window_x11.hpp"
@@ -107,6 +110,25 @@ class Readout {
   std::array<char, 256> title_{};
 };
 
+// The end of a window's run, however it was closed: the recording finished, the still of the
+// last view written.
+int closeWindow(const ViewOptions& o, DeviceRenderer& renderer, FrameLoop& loop,
+                Recording& recording, std::FILE* err) {
+  if (Status ok = loop.finish(); !ok) {
+    std::fprintf(err, "orv-view: the recording: %s\n", ok.error().describe().c_str());
+    return exit_failed;
+  }
+  if (recording.active()) std::fprintf(err, "orv-view: %s\n", recording.summary().c_str());
+  if (o.still) {
+    if (Status ok = writeStill(renderer, loop, o.still->width, o.still->height, o.still->path);
+        !ok) {
+      std::fprintf(err, "orv-view: the still: %s\n", ok.error().describe().c_str());
+      return exit_failed;
+    }
+  }
+  return interrupted() ? exit_interrupted : exit_ok;
+}
+
 }  // namespace
 
 int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err) {
@@ -149,7 +171,8 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
                  surface.error().describe().c_str());
     return exit_no_window;
   }
-  const bool record = !o.record_dir.empty();
+  Recording recording(o);
+  const bool record = recording.active();
   int fb_width = 0;
   int fb_height = 0;
   glfwGetFramebufferSize(window.get(), &fb_width, &fb_height);
@@ -163,18 +186,15 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
                  ok.error().describe().c_str());
     return exit_no_window;
   }
+  if (const int status = checkStillSize(session, o, err); status != exit_ok) return status;
   ViewScene scene = makeScene(inputs);
-  std::variant<std::unique_ptr<DeviceRenderer>, int> renderer = DeviceRenderer::start(
+  std::variant<std::unique_ptr<DeviceRenderer>, int> made = DeviceRenderer::start(
       session, webgpu::RenderTarget::forSurface(session.device, *surface), scene, record, err);
-  if (const int* status = std::get_if<int>(&renderer)) return *status;
-  std::unique_ptr<FrameSink> sink;
-  if (record) {
-    sink = std::make_unique<RecordSink>(o.record_dir);
-  } else {
-    sink = std::make_unique<DiscardSink>();
-  }
+  if (const int* status = std::get_if<int>(&made)) return *status;
+  DeviceRenderer& renderer = *std::get<std::unique_ptr<DeviceRenderer>>(made);
   FrameLoop loop(config, {surface_options.width, surface_options.height, config.frame_dt}, scene,
-                 {}, *std::get<std::unique_ptr<DeviceRenderer>>(renderer), *sink);
+                 {}, renderer, recording.sink());
+  catchInterrupts();
 
   WindowEvents events(max_window_events);
   connectCallbacks(window.get(), events);
@@ -186,7 +206,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
   Readout readout(title, last);
   VsyncPacer pacer(period);
 
-  while (glfwWindowShouldClose(window.get()) == GLFW_FALSE) {
+  while (glfwWindowShouldClose(window.get()) == GLFW_FALSE && !interrupted()) {
     glfwPollEvents();
     installXErrorHandler();
     if (auto x_error = takeXError()) {
@@ -224,6 +244,18 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
 
     const InputState& input = loop.input();
     if (input.should_close) glfwSetWindowShouldClose(window.get(), GLFW_TRUE);
+    if (input.keys_just_pressed.contains(Key::f12)) {
+      const std::uint32_t still_w = o.still ? o.still->width : w;
+      const std::uint32_t still_h = o.still ? o.still->height : h;
+      const std::string name = stillName(std::time(nullptr));
+      if (Status ok = writeStill(renderer, loop, still_w, still_h, name); !ok) {
+        std::fprintf(err, "orv-view: the still %s: %s\n", name.c_str(),
+                     ok.error().describe().c_str());
+      } else {
+        std::fprintf(err, "orv-view: wrote %s (%ux%u)\n", name.c_str(),
+                     static_cast<unsigned>(still_w), static_cast<unsigned>(still_h));
+      }
+    }
     // While the right button turns the camera the cursor is hidden and held in the window, so
     // that a turn can go on past the window's edge.
     if (input.mouse.right_pressed != captured) {
@@ -238,7 +270,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
     readout.frameDone(window.get(), loop.camera(), Clock::now());
     if (o.vsync && pacer.mustSleep(drawn - start)) std::this_thread::sleep_until(start + period);
   }
-  return exit_ok;
+  return closeWindow(o, renderer, loop, recording, err);
 }
 
 }  // namespace orv::view

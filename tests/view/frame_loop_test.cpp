@@ -24,7 +24,7 @@ class FakeRenderer final : public FrameRenderer {
  public:
   explicit FakeRenderer(const ViewScene& scene) : device_(scene.particles) {}
 
-  Status draw(const FrameRequest& request, ImageView& image) override {
+  Status draw(const FrameRequest& request, FinishedFrame& done) override {
     last = request;
     ++draws;
     if (request.particles_on_device && device_.size() > 0) {
@@ -35,7 +35,7 @@ class FakeRenderer final : public FrameRenderer {
     } else {
       drawn_positions.assign(request.positions.begin(), request.positions.end());
     }
-    image = {4, 2, 16, pixels};
+    done = {request.index, request.time, {4, 2, 16, pixels}};
     return {};
   }
   Status readParticles(std::span<GpuGeodesicState> states) override {
@@ -62,8 +62,8 @@ class FakeRenderer final : public FrameRenderer {
 
 class RecordingSink final : public FrameSink {
  public:
-  Status frame(std::uint32_t index, const ImageView&) override {
-    indices.push_back(index);
+  Status frame(const FinishedFrame& frame) override {
+    indices.push_back(frame.index);
     return {};
   }
   std::vector<std::uint32_t> indices;
@@ -223,8 +223,8 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
       for (std::size_t i = 0; i < pixels.size(); ++i)
         pixels[i] = static_cast<std::uint8_t>(i * 7);
     }
-    Status draw(const FrameRequest&, ImageView& image) override {
-      image = {64, 32, 256, pixels};
+    Status draw(const FrameRequest& request, FinishedFrame& done) override {
+      done = {request.index, request.time, {64, 32, 256, pixels}};
       return {};
     }
     Status readParticles(std::span<GpuGeodesicState>) override { return {}; }
@@ -253,7 +253,7 @@ TEST(FrameLoop, NoHeapAllocationAfterTheFirstFrame) {
 TEST(FrameLoop, AFailureOfTheRendererOrTheSinkEndsTheFrameWithItsStep) {
   class Failing final : public FrameRenderer {
    public:
-    Status draw(const FrameRequest&, ImageView&) override {
+    Status draw(const FrameRequest&, FinishedFrame&) override {
       return Error{ErrorStep::surface, "the window went away"};
     }
     Status readParticles(std::span<GpuGeodesicState>) override { return {}; }

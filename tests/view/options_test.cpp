@@ -78,6 +78,123 @@ TEST(ViewOptions, OverwriteIsAFlagOfBothModes) {
   }
 }
 
+TEST(ViewOptions, OutputsAreVideosOrFoldersAndStillsTakeASizeAndAPngFile) {
+  const Scratch scratch("orv-view-options");
+  const std::string dotted = scratch.path("run.v2");  // an existing folder with a dot
+  fs::create_directory(dotted);
+  const struct {
+    std::vector<std::string> args;
+    const char* error;  // the whole message; empty: accepted
+    OutputKind kind;
+    std::optional<int> crf;
+    std::uint32_t frames;
+  } cases[] = {
+      {{"--headless", "--frames", "3", "--out", "f.mp4"}, "", OutputKind::mp4, {}, 3},
+      {{"--headless", "--frames", "3", "--out", "F.MP4"}, "", OutputKind::mp4, {}, 3},
+      {{"--headless", "--frames", "3", "--out", "a/b.webm", "--crf", "63"},
+       "",
+       OutputKind::webm,
+       63,
+       3},
+      {{"--headless", "--frames", "3", "--out", "frames"}, "", OutputKind::frames, {}, 3},
+      {{"--headless", "--frames", "3", "--out", "frames.v2/"}, "", OutputKind::frames, {}, 3},
+      {{"--headless", "--frames", "3", "--out", dotted}, "", OutputKind::frames, {}, 3},
+      {{"--headless", "--frames", "3", "--out", "../up"}, "", OutputKind::frames, {}, 3},
+      {{"--headless", "--frames", "3", "--out", ".hidden"}, "", OutputKind::frames, {}, 3},
+      {{"--record", "flight.webm", "--crf", "0"}, "", OutputKind::webm, 0, 0},
+      {{"--headless", "--frames", "3", "--out", "f.avi"},
+       "--out: 'f.avi': unknown extension '.avi' (a video is FILE.mp4 or FILE.webm; PNG frames go "
+       "into a folder: a path without an extension, ending in '/', or an existing folder)",
+       OutputKind::frames,
+       {},
+       3},
+      {{"--record", "frames.v3"},
+       "--record: 'frames.v3': unknown extension '.v3' (a video is "
+       "FILE.mp4 or FILE.webm; PNG frames go into a folder: a path "
+       "without an extension, ending in '/', or an existing folder)",
+       OutputKind::frames,
+       {},
+       0},
+      {{"--headless", "--frames", "3", "--out", "f.mp4", "--crf", "52"},
+       "--crf: 52 is outside H.264's range 0..51",
+       OutputKind::mp4,
+       52,
+       3},
+      {{"--headless", "--frames", "3", "--out", "f.webm", "--crf", "64"},
+       "--crf: 64 is outside VP9's range 0..63",
+       OutputKind::webm,
+       64,
+       3},
+      {{"--headless", "--frames", "3", "--out", "f.mp4", "--crf", "-1"},
+       "--crf: '-1' is not an integer",
+       OutputKind::mp4,
+       {},
+       3},
+      {{"--headless", "--frames", "3", "--out", "d", "--crf", "20"},
+       "--crf: only for a video (--out or --record FILE.mp4 or FILE.webm)",
+       OutputKind::frames,
+       20,
+       3},
+      {{"--crf", "20"},
+       "--crf: only for a video (--out or --record FILE.mp4 or FILE.webm)",
+       OutputKind::frames,
+       20,
+       0},
+      {{"--headless", "--frames", "3", "--out", "f.webm", "--dt", "0.0005"},
+       "--dt: a video's frames are at least 0.001 s apart (0.0005 gives no frame rate)",
+       OutputKind::webm,
+       {},
+       3},
+      {{"--headless", "--frames", "3", "--out", "d", "--dt", "0"}, "", OutputKind::frames, {}, 3},
+      // A still alone is one frame's view; with --frames, the last frame's.
+      {{"--headless", "--still", "3840x2160", "s.png"}, "", OutputKind::frames, {}, 1},
+      {{"--headless", "--frames", "9", "--still=64x48", "s.PNG"}, "", OutputKind::frames, {}, 9},
+      {{"--headless"}, "--out: required (or --still WxH FILE.png)", OutputKind::frames, {}, 0},
+      {{"--headless", "--still", "64x48"},
+       "--still: missing FILE.png after '64x48'",
+       OutputKind::frames,
+       {},
+       0},
+      {{"--still", "64x48", "s.jpg"},
+       "--still: 's.jpg' is not FILE.png (a still is written as PNG)",
+       OutputKind::frames,
+       {},
+       0},
+      {{"--still", "64x48", "dir/.png"},
+       "--still: 'dir/.png' is not FILE.png (a still is written as PNG)",
+       OutputKind::frames,
+       {},
+       0},
+      {{"--still", "0x48", "s.png"},
+       "--still: '0x48' is not WxH with W and H integers in 1..65536",
+       OutputKind::frames,
+       {},
+       0},
+      {{"--still", "64x48", "s.png", "--still", "8x8", "t.png"},
+       "--still: given twice",
+       OutputKind::frames,
+       {},
+       0},
+  };
+  for (const auto& c : cases) {
+    std::string shown;
+    for (const std::string& a : c.args)
+      shown += a + " ";
+    SCOPED_TRACE(shown);
+    const OptionsParse r = parse(c.args);
+    EXPECT_EQ(r.error.value_or(""), c.error);
+    if (r.error) continue;
+    EXPECT_EQ(r.options.out_kind, c.kind);
+    EXPECT_EQ(r.options.crf, c.crf);
+    EXPECT_EQ(r.options.frames, c.frames);
+  }
+  const OptionsParse still = parse({"--headless", "--still", "3840x2160", "poster.png"});
+  ASSERT_TRUE(still.options.still);
+  EXPECT_EQ(still.options.still->width, 3840u);
+  EXPECT_EQ(still.options.still->height, 2160u);
+  EXPECT_EQ(still.options.still->path, "poster.png");
+}
+
 TEST(ViewOptions, UsageNamesEveryKeyAndEveryOption) {
   const std::string usage(usageText());
   const auto has_word = [&](const std::string& word) {
@@ -95,8 +212,9 @@ TEST(ViewOptions, UsageNamesEveryKeyAndEveryOption) {
     EXPECT_TRUE(has_word(name));
   }
   EXPECT_NE(usage.find("in any case"), std::string::npos);
-  for (const char* option : {"--overwrite", "--headless", "--frames", "--out", "--scene", "--input",
-                             "--size", "--dt", "--record", "--no-vsync", "--adapter"}) {
+  for (const char* option :
+       {"--overwrite", "--headless", "--frames", "--out", "--scene", "--input", "--size", "--dt",
+        "--record", "--no-vsync", "--adapter", "--crf", "--still"}) {
     SCOPED_TRACE(option);
     EXPECT_NE(usage.find(option), std::string::npos);
   }
@@ -231,6 +349,42 @@ TEST(ViewInputs, FileProblemsNameTheLineUnlessTheyAreOfTheWholeFile) {
   ASSERT_FALSE(r.error) << *r.error;
   ASSERT_EQ(r.inputs.script.size(), 2u);
   EXPECT_EQ(r.inputs.script[1].event.payload.key.key, Key::f1);
+}
+
+TEST(ViewInputs, VideoAndStillFilesAreCheckedBeforeAnythingIsDrawn) {
+  const Scratch scratch("orv-view-options");
+  const std::string old_video = scratch.write("old.mp4", "an earlier flight\n");
+  const std::string old_still = scratch.write("old.png", "an earlier still\n");
+  fs::create_directory(scratch.path("folder.mp4"));
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"--headless", "--frames", "1", "--out", old_video},
+       "--out: '" + old_video + "' already exists: use --overwrite to replace it"},
+      {{"--headless", "--frames", "1", "--out", old_video, "--overwrite"}, ""},
+      {{"--record", scratch.path("folder.mp4")},
+       "--record: '" + scratch.path("folder.mp4") + "' is a folder"},
+      {{"--record", old_video + "/x.webm"}, "--record: cannot create '" + old_video + "': "},
+      {{"--headless", "--still", "8x8", old_still},
+       "--still: '" + old_still + "' already exists: use --overwrite to replace it"},
+      {{"--headless", "--still", "8x8", scratch.path("new/deeper/s.png")}, ""},
+      {{"--record", scratch.path("new.webm"), "--still", "8x8", old_still, "--overwrite"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    const InputsLoad r = load(c.args);
+    if (c.error.empty()) {
+      EXPECT_FALSE(r.error) << *r.error;
+    } else {
+      EXPECT_TRUE(r.error.value_or("").starts_with(c.error)) << r.error.value_or("");
+    }
+  }
+  // An existing file is replaced only when the new one is complete: preparing leaves it, and
+  // leaves no other trace.
+  EXPECT_EQ(listing(scratch.path(".")),
+            (std::set<std::string>{"folder.mp4/", "new/", "old.mp4", "old.png"}));
+  EXPECT_TRUE(fs::exists(scratch.path("new/deeper")));
 }
 
 }  // namespace

@@ -311,7 +311,8 @@ TEST(SceneFile, EveryErrorNamesItsLineAndProblem) {
     const char* problem;  // a part of the message
   } cases[] = {
       {"unknown item", "point 0 0 0 1\nsphere 1\n", 2,
-       "unknown item 'sphere' (expected point, edge, triangle, mesh, light, point_radius, fog or ambient)"},
+       "unknown item 'sphere' (expected point, edge, triangle, mesh, light, point_radius, fog or "
+       "ambient)"},
       {"keyword is case-sensitive", "Point 0 0 0 1\n", 1, "unknown item 'Point'"},
       {"too few coordinates", "point 1 2 3\n", 1, "got 3 values"},
       {"five values", "point 1 2 3 4 1\n", 1, "got 5 values"},

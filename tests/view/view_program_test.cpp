@@ -249,7 +249,7 @@ TEST(ViewProgram, HelpPrintsTheUsage) {
   for (const char* flag : {"--help", "-h"}) {
     const peer::Completed r = runView({flag});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_TRUE(r.out.starts_with("usage: orv-view --headless --frames N --out DIR")) << r.out;
+    EXPECT_TRUE(r.out.starts_with("usage: orv-view --headless --frames N --out OUT")) << r.out;
   }
 }
 
@@ -423,6 +423,28 @@ TEST(ViewProgram, NearAndFarImagesLandWithinHalfAPixelOfTheRuleFromFlightsAllOve
     EXPECT_GE(checked.near, 3);
     EXPECT_GE(checked.far, 3);
   }
+}
+
+// A still of the flight's last view, at a size and aspect other than the frames': its discs are
+// where the rule puts them for the still's picture.
+TEST(ViewProgram, AStillShowsTheLastViewAtItsOwnSizeAndAspect) {
+  const std::string script = "0 key w press\n0 key d press\n3 button right press\n3 move -200 90\n";
+  const std::vector<OrvCamera> path = cameraPath(script, 12, 0.15);
+  std::mt19937_64 rng(12);
+  const std::vector<HomVec4> points = pointsAround(path.back(), 1000, 400, rng);
+  Scratch scratch("orv-view");
+  const peer::Completed r = runView(
+      {"--headless", "--frames", "12", "--size", "320x180", "--dt", "0.15", "--scene",
+       scratch.write("scene.txt", sceneText(points)), "--input", scratch.write("input.txt", script),
+       "--still", "1000x400", scratch.path("still.png")});
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  const DecodedPng still = test_support::readPng(scratch.path("still.png"));
+  ASSERT_FALSE(still.problem) << *still.problem;
+  ASSERT_EQ(still.width, 1000u);
+  ASSERT_EQ(still.height, 400u);
+  const Checked checked = expectDiscsWhereTheRulePutsThem(still, path.back(), points);
+  EXPECT_GE(checked.near, 3);
+  EXPECT_GE(checked.far, 3);
 }
 
 // A slow flight past a quarter and a half circle, turning: in every frame every point is where

@@ -198,13 +198,13 @@ TEST(VsyncPacer, SleepsOnlyWhereTheSurfaceDoesNotBlock) {
 // recorded.
 class BlankRenderer final : public FrameRenderer {
  public:
-  Status draw(const FrameRequest&, ImageView& image) override {
+  Status draw(const FrameRequest&, FinishedFrame& done) override {
     ++draws;
     // Every third frame the surface "skips": nothing to record.
     if (draws % 3 == 0) {
-      image = {};
+      done = {};
     } else {
-      image = {8, 4, 32, pixels};
+      done = {0, 0.0, {8, 4, 32, pixels}};
     }
     return {};
   }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@
 #include "child_process.hpp"
 #include "orv/app.hpp"
 #include "picture_support.hpp"
+#include "video_support.hpp"
 
 namespace orv::view {
 namespace {
@@ -100,6 +102,11 @@ void send(const std::string& display, const std::vector<std::string>& args) {
   ASSERT_EQ(r.exit_code, 0) << "xdotool " << args.front() << ": " << r.err;
 }
 
+// Frames reach the disk some frames after they are drawn: read back while the next ones are drawn
+// (three at most in flight), then queued for the encoder's thread (three more). A frame recorded
+// at an index at least this far past the count when an action was sent was drawn after it.
+constexpr std::uint32_t latency = 7;
+
 // Waits until at least `n` frames are recorded; false when the patience ran out first.
 bool awaitFrames(const std::string& dir, std::uint32_t n) {
   const auto deadline = Clock::now() + patience;
@@ -113,8 +120,14 @@ bool awaitFrames(const std::string& dir, std::uint32_t n) {
 // orv-view in a window on `display`, recording into `record`.
 class WindowedView {
  public:
-  WindowedView(const std::string& display, std::vector<std::string> args) : display_(display) {
+  // In `folder` when one is given (where F12 writes its stills), else in this process's.
+  WindowedView(const std::string& display, std::vector<std::string> args,
+               const std::string& folder = {})
+      : display_(display) {
     args.insert(args.begin(), ORV_VIEW_PATH);
+    if (!folder.empty()) {
+      args.insert(args.begin(), {"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", folder});
+    }
     peer::ChildProcess::Options options;
     options.env = {"DISPLAY=" + display};
     child_.emplace(args, options);
@@ -257,8 +270,8 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   send(x.display(), {"windowfocus", "--sync", window});
   send(x.display(), {"mousemove", "--window", window, "240", "135"});
 
-  // Each action: the count before it is sent, the count after xdotool returned, then a few more
-  // frames drawn with it.
+  // Each action: the count before it is sent, the first frame surely drawn after xdotool
+  // returned, then a few more frames drawn with it.
   struct Marks {
     std::uint32_t before = 0;
     std::uint32_t after = 0;
@@ -267,7 +280,7 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
     Marks m;
     m.before = countFrames(rec);
     send(x.display(), args);
-    m.after = countFrames(rec);
+    m.after = countFrames(rec) + latency;
     EXPECT_TRUE(awaitFrames(rec, m.after + settle)) << args.front();
     return m;
   };
@@ -294,7 +307,7 @@ TEST(WindowedView, FliesTurnsTogglesEdgesResetsAndClosesOnEscape) {
   w_down.before = countFrames(rec);
   const auto held_from = Clock::now();
   send(x.display(), {"keydown", "w"});
-  w_down.after = countFrames(rec);
+  w_down.after = countFrames(rec) + latency;
   EXPECT_TRUE(awaitFrames(rec, w_down.after + 6));
   std::this_thread::sleep_until(held_from + 800ms);
   act({"keyup", "w"});
@@ -395,8 +408,8 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   ASSERT_TRUE(awaitFrames(rec, 3));
 
   send(x.display(), {"windowsize", "--sync", window, "400", "300"});
-  std::uint32_t resized = countFrames(rec);
-  ASSERT_TRUE(awaitFrames(rec, resized + 4));
+  const std::uint32_t resized = countFrames(rec);
+  ASSERT_TRUE(awaitFrames(rec, resized + latency + 2));
   send(x.display(), {"windowunmap", "--sync", window});
   const std::uint32_t unmapped = countFrames(rec);
   send(x.display(), {"windowmap", "--sync", window});
@@ -408,7 +421,10 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   const DecodedPng before = readFrame(rec, 0);
   EXPECT_EQ(before.width, 320u);
   EXPECT_EQ(before.height, 180u);
-  const DecodedPng after = readFrame(rec, resized + 1);
+  std::uint32_t first_resized = resized;
+  while (first_resized < resized + latency && readFrame(rec, first_resized).width != 400)
+    ++first_resized;
+  const DecodedPng after = readFrame(rec, first_resized + 1);
   ASSERT_EQ(after.width, 400u);
   ASSERT_EQ(after.height, 300u);
   // The projection's aspect followed the window: P lands where a 400 × 300 picture puts it.
@@ -418,6 +434,88 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   EXPECT_NEAR(p.x, expected.x, 1.0);
   EXPECT_NEAR(p.y, expected.y, 1.0);
   EXPECT_EQ(readFrame(rec, countFrames(rec) - 1).rgba, after.rgba);
+}
+
+// A flight recorded into one video, finished when Escape closes the window; F12 takes a still
+// larger than the window, and --still one of the last view.
+TEST(WindowedView, RecordsAVideoFinishedOnEscapeAndStillsLargerThanTheWindow) {
+  SKIP_WITHOUT_TOOLS();
+  if (!test_support::videoToolsFound()) GTEST_SKIP() << "ffprobe or ffmpeg was not found";
+  namespace fs = std::filesystem;
+  const XServer x;
+  ASSERT_FALSE(x.display().empty()) << "Xvfb did not start: " << x.problem();
+  const Scratch scratch("orv-window");
+  const std::string video = scratch.path("flight.mp4");
+  const std::string last = scratch.path("last.png");
+  const auto started = Clock::now();
+  WindowedView view(x.display(),
+                    {"--scene", scratch.write("scene.txt", sceneText()), "--size", "320x180",
+                     "--record", video, "--still", "1280x720", last},
+                    scratch.path("."));
+  const std::string window = view.findWindow();
+  ASSERT_FALSE(window.empty()) << "no window appeared: " << view.errors();
+  const auto frames_flow = Clock::now() + patience;
+  while (!fs::exists(video + ".partial")) {
+    ASSERT_LT(Clock::now(), frames_flow) << view.errors();
+    std::this_thread::sleep_for(20ms);
+  }
+  send(x.display(), {"windowfocus", "--sync", window});
+  send(x.display(), {"key", "F12"});
+  // The still appears in the program's folder under a name of its time.
+  std::string still;
+  const auto still_deadline = Clock::now() + patience;
+  while (still.empty() && Clock::now() < still_deadline) {
+    for (const fs::directory_entry& e : fs::directory_iterator(scratch.path("."))) {
+      const std::string name = e.path().filename().string();
+      if (name.starts_with("orv-view-") && name.ends_with(".png")) still = e.path().string();
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_FALSE(still.empty()) << view.errors();
+  send(x.display(), {"keydown", "w"});
+  std::this_thread::sleep_for(400ms);
+  send(x.display(), {"keyup", "w"});
+  send(x.display(), {"key", "Escape"});
+  ASSERT_EQ(view.finish(), 0) << view.errors();
+  const double ran = std::chrono::duration<double>(Clock::now() - started).count();
+
+  // "recorded N frames into 'PATH'": the video holds those N frames, timed as they were drawn.
+  const std::string said = view.errors();
+  const std::size_t at = said.find("orv-view: recorded ");
+  ASSERT_NE(at, std::string::npos) << said;
+  const unsigned recorded = static_cast<unsigned>(std::stoul(said.substr(at + 19)));
+  EXPECT_NE(said.find("frames into '" + video + "'"), std::string::npos) << said;
+  EXPECT_FALSE(fs::exists(video + ".partial"));
+  const test_support::VideoProbe probe = test_support::probeVideo(video);
+  ASSERT_FALSE(probe.problem) << *probe.problem;
+  EXPECT_EQ(probe.codec, "h264");
+  EXPECT_EQ(probe.pixel_format, "yuv420p");
+  EXPECT_EQ(probe.width, 320u);
+  EXPECT_EQ(probe.height, 180u);
+  EXPECT_EQ(probe.frames, recorded);
+  ASSERT_GT(probe.times.size(), 10u);
+  for (std::size_t k = 1; k < probe.times.size(); ++k)
+    EXPECT_GT(probe.times[k], probe.times[k - 1]) << k;
+  EXPECT_GT(probe.times.back() - probe.times.front(), 0.4);  // at least the flight's 0.4 s
+  EXPECT_LT(probe.times.back() - probe.times.front(), ran);
+
+  // F12's still, before the flight: P where the first view puts it in a 1280 × 720 picture.
+  const DecodedPng shot = test_support::readPng(still);
+  ASSERT_FALSE(shot.problem) << *shot.problem;
+  ASSERT_EQ(shot.width, 1280u);
+  ASSERT_EQ(shot.height, 720u);
+  const PointImage expected = project(OrvCamera{}, p_point, 1280.0, 720.0);
+  const Blob p = findColour(shot, yellow);
+  ASSERT_GT(p.count, 100u);
+  EXPECT_NEAR(p.x, expected.x, 1.0);
+  EXPECT_NEAR(p.y, expected.y, 1.0);
+  // The last view, after the flight: P has moved out from the centre.
+  const DecodedPng end = test_support::readPng(last);
+  ASSERT_FALSE(end.problem) << *end.problem;
+  ASSERT_EQ(end.width, 1280u);
+  const Blob p_end = findColour(end, yellow);
+  ASSERT_GT(p_end.count, 100u);
+  EXPECT_GT(std::hypot(p_end.x - 640.0, p_end.y - 360.0), std::hypot(p.x - 640.0, p.y - 360.0));
 }
 
 // Without a display: one line, status 2, whether DISPLAY is unset or names no server.
