@@ -1,11 +1,16 @@
 // orv-view-bench: the headless frame loop of orv-view at 1280 × 720, on the WebGPU adapter the
 // system offers (the adapter's name is each result's label). One iteration is one frame: input
 // folding, the camera, the particles (on the device, or on the CPU and uploaded), the picture and
-// its read-back; the `Png` variant also encodes the frame as orv-view writes it (into memory, so
-// that the disk is not measured), and `Wireframe600Cell` draws the 600-cell's points and edges
+// its read-back (through the ring of read-back buffers, so frame k comes back while k + 1 and
+// k + 2 are drawn); the `Png` variant also encodes the frame on the loop's own thread as a PNG
+// file (into memory, so that the disk is not measured), and `Wireframe600Cell` draws the
+// 600-cell's points and edges
 // alone, the scene of earlier versions. The camera flies forward and sideways the whole time.
 // `round_trips` counts the waits for the device per frame. `Mesh` draws a real model (Debian's
 // textured OBJ spider, from assimp-testmodels) once or as its 60 copies under the icosians.
+//
+// BM_ViewRecord measures recording as orv-view does it, the encoding on a thread of its own, and
+// BM_ViewStill4K one still of 3840 × 2160.
 //
 // BM_ModelLoad reads a model as orv-view does (assimp, the checks, the textures) in a child
 // process of its own, so that `peak_MiB` is the most memory a process that loads it holds: the
@@ -26,11 +31,14 @@
 
 #include "orv/assets.hpp"
 #include "orv/webgpu.hpp"
+#include "view/background_sink.hpp"
 #include "view/device_backend.hpp"
 #include "view/frame_loop.hpp"
 #include "view/input_script.hpp"
 #include "view/polytope.hpp"
+#include "view/recording.hpp"
 #include "view/scene_content.hpp"
+#include "view/video_sink.hpp"
 
 namespace {
 
@@ -60,6 +68,32 @@ class EncodeSink final : public FrameSink {
  private:
   PngWriter writer_;
 };
+
+// The device, brought up for one benchmark; nothing, and the benchmark skipped, without a usable
+// adapter.
+std::optional<DeviceSession> deviceFor(benchmark::State& state) {
+  std::variant<DeviceSession, int> started = startDevice(stderr);
+  if (std::holds_alternative<int>(started)) {
+    state.SkipWithError("no usable GPU adapter");
+    return std::nullopt;
+  }
+  return std::move(std::get<DeviceSession>(started));
+}
+
+// A renderer of `scene` drawing offscreen at width × height, its frames read back; nothing, and
+// the benchmark skipped with the reason, when it cannot be made.
+std::unique_ptr<DeviceRenderer> rendererFor(benchmark::State& state, DeviceSession& session,
+                                            const ViewScene& scene, std::uint32_t width,
+                                            std::uint32_t height) {
+  auto target = orv::webgpu::RenderTarget::offscreen(session.device, width, height);
+  auto renderer = target ? DeviceRenderer::create(session, std::move(*target), scene, true)
+                         : orv::webgpu::Expected<std::unique_ptr<DeviceRenderer>>(target.error());
+  if (!renderer) {
+    state.SkipWithError(renderer.error().describe().c_str());
+    return nullptr;
+  }
+  return std::move(*renderer);
+}
 
 // The 600-cell's 60 projective points and 360 edges, as a scene file would give them.
 Scene wireframe600Cell() {
@@ -109,28 +143,17 @@ ViewScene sceneOf(Variant variant) {
 
 void frameLoop(benchmark::State& state, Variant variant) {
   constexpr std::uint32_t width = 1280, height = 720;
-  std::variant<DeviceSession, int> started = startDevice(stderr);
-  if (std::holds_alternative<int>(started)) {
-    state.SkipWithError("no usable GPU adapter");
-    return;
-  }
-  DeviceSession& session = std::get<DeviceSession>(started);
+  std::optional<DeviceSession> session = deviceFor(state);
+  if (!session) return;
   ViewScene scene = sceneOf(variant);
   const bool meshes = variant == Variant::mesh || variant == Variant::mesh_copies;
   if (meshes && scene.meshes.empty()) {
     state.SkipWithError("the spider model is missing (install assimp-testmodels)");
     return;
   }
-  auto target = orv::webgpu::RenderTarget::offscreen(session.device, width, height);
-  if (!target) {
-    state.SkipWithError(target.error().describe().c_str());
-    return;
-  }
-  auto renderer = DeviceRenderer::create(session, std::move(*target), scene, true);
-  if (!renderer) {
-    state.SkipWithError(renderer.error().describe().c_str());
-    return;
-  }
+  const std::unique_ptr<DeviceRenderer> renderer =
+      rendererFor(state, *session, scene, width, height);
+  if (!renderer) return;
   const ScriptParse script = parseInputScript(variant == Variant::cpu_particles
                                                   ? "0 key f2 press\n0 key w press\n0 key d press\n"
                                                   : "0 key w press\n0 key d press\n");
@@ -138,22 +161,22 @@ void frameLoop(benchmark::State& state, Variant variant) {
   EncodeSink encoder;
   FrameSink& sink = variant == Variant::png ? static_cast<FrameSink&>(encoder) : discard;
   const orv::AppConfig config{};
-  FrameLoop loop(config, {width, height, config.frame_dt}, scene, script.events, **renderer, sink);
+  FrameLoop loop(config, {width, height, config.frame_dt}, scene, script.events, *renderer, sink);
   if (Status ok = loop.step(); !ok) {  // the first frame sizes every buffer
     state.SkipWithError(ok.error().describe().c_str());
     return;
   }
-  const std::uint64_t waits = session.device.roundTrips();
+  const std::uint64_t waits = session->device.roundTrips();
   for (auto _ : state) {
     if (Status ok = loop.step(); !ok) {
       state.SkipWithError(ok.error().describe().c_str());
       return;
     }
   }
-  state.SetLabel(std::string(session.device.adapterName()));
+  state.SetLabel(std::string(session->device.adapterName()));
   state.counters["frames/s"] =
       benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-  state.counters["round_trips"] = static_cast<double>(session.device.roundTrips() - waits) /
+  state.counters["round_trips"] = static_cast<double>(session->device.roundTrips() - waits) /
                                   static_cast<double>(state.iterations());
   if (variant == Variant::png) state.counters["png_bytes"] = static_cast<double>(encoder.bytes);
   if (meshes) {
@@ -169,6 +192,105 @@ void BM_ViewFrameWireframe600Cell(benchmark::State& state) { frameLoop(state, Va
 
 void BM_ViewFrameMesh(benchmark::State& state) { frameLoop(state, Variant::mesh); }
 void BM_ViewFrameMesh60Copies(benchmark::State& state) { frameLoop(state, Variant::mesh_copies); }
+
+// Recording: the default scene flown at 1280 × 720 with the frames written as orv-view writes
+// them, on the encoder's thread behind a queue that makes the loop wait when it is full (so each
+// iteration is the steady frame time of recording): into PNG files, into an MP4 (H.264) or a WebM
+// (VP9) file, in the temporary folder; or not at all (`none`: the frames are read back through the
+// ring and dropped, as BM_ViewFrame does, which keeps the loop at the device's pace; without any
+// read-back nothing would hold it back and frames would pile up on the device). `frames/s` beside
+// that of `none` is what recording costs.
+enum class Recorded { none, png, mp4, webm };
+
+void record(benchmark::State& state, Recorded kind) {
+  constexpr std::uint32_t width = 1280, height = 720;
+  std::optional<DeviceSession> session = deviceFor(state);
+  if (!session) return;
+  ViewScene scene = defaultScene();
+  const std::unique_ptr<DeviceRenderer> renderer =
+      rendererFor(state, *session, scene, width, height);
+  if (!renderer) return;
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("orv-bench-record-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const orv::AppConfig config{};
+  std::unique_ptr<FrameSink> inner;
+  switch (kind) {
+    case Recorded::none:
+      inner = std::make_unique<OptimisationBarrierSink>();
+      break;
+    case Recorded::png:
+      inner = std::make_unique<PngFrameSink>(folder.string());
+      break;
+    case Recorded::mp4:
+    case Recorded::webm: {
+      const OutputKind video = kind == Recorded::mp4 ? OutputKind::mp4 : OutputKind::webm;
+      inner = std::make_unique<VideoSink>(
+          VideoSettings{(folder / (kind == Recorded::mp4 ? "flight.mp4" : "flight.webm")).string(),
+                        video, crfRange(video).fallback, config.frame_dt, false});
+      break;
+    }
+  }
+  BackgroundSink queue(*inner, WhenBehind::wait);
+  FrameSink& sink = kind == Recorded::none ? *inner : queue;
+  const ScriptParse script = parseInputScript("0 key w press\n0 key d press\n");
+  FrameLoop loop(config, {width, height, config.frame_dt}, scene, script.events, *renderer, sink);
+  for (int k = 0; k < 3; ++k) {  // the ring's buffers and the encoder are made
+    if (Status ok = loop.step(); !ok) {
+      state.SkipWithError(ok.error().describe().c_str());
+      return;
+    }
+  }
+  for (auto _ : state) {
+    if (Status ok = loop.step(); !ok) {
+      state.SkipWithError(ok.error().describe().c_str());
+      return;
+    }
+  }
+  if (Status ok = loop.finish(); !ok) state.SkipWithError(ok.error().describe().c_str());
+  std::uintmax_t bytes = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    bytes += e.file_size();
+  std::filesystem::remove_all(folder);
+  state.SetLabel(std::string(session->device.adapterName()));
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+  state.counters["MB/frame"] =
+      static_cast<double>(bytes) / 1e6 / static_cast<double>(state.iterations() + 3);
+}
+
+void BM_ViewRecordNone(benchmark::State& state) { record(state, Recorded::none); }
+void BM_ViewRecordPng(benchmark::State& state) { record(state, Recorded::png); }
+void BM_ViewRecordMp4(benchmark::State& state) { record(state, Recorded::mp4); }
+void BM_ViewRecordWebm(benchmark::State& state) { record(state, Recorded::webm); }
+
+// A still of the default scene's first view at 3840 × 2160: drawn offscreen, read back and
+// written as a PNG file (the first one also makes the still's target and pipelines).
+void BM_ViewStill4K(benchmark::State& state) {
+  std::optional<DeviceSession> session = deviceFor(state);
+  if (!session) return;
+  ViewScene scene = defaultScene();
+  const std::unique_ptr<DeviceRenderer> renderer = rendererFor(state, *session, scene, 320, 180);
+  if (!renderer) return;
+  DiscardSink discard;
+  const orv::AppConfig config{};
+  FrameLoop loop(config, {320, 180, config.frame_dt}, scene, {}, *renderer, discard);
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("orv-bench-still-" + std::to_string(::getpid()) + ".png"))
+                               .string();
+  if (Status ok = loop.step(); !ok || !writeStill(*renderer, loop, 3840, 2160, path)) {
+    state.SkipWithError("the first still failed");
+    return;
+  }
+  for (auto _ : state) {
+    if (Status ok = writeStill(*renderer, loop, 3840, 2160, path); !ok) {
+      state.SkipWithError(ok.error().describe().c_str());
+      return;
+    }
+  }
+  state.counters["MB"] = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
+  std::filesystem::remove(path);
+}
 
 // A closed bumpy sphere of about `triangles` triangles (a latitude-longitude grid), as a binary
 // PLY file in the temporary folder; its path.
@@ -253,6 +375,11 @@ BENCHMARK(BM_ViewFrame)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2
 BENCHMARK(BM_ViewFramePng)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ViewFrameCpuParticles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 BENCHMARK(BM_ViewFrameWireframe600Cell)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ViewRecordNone)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4.0);
+BENCHMARK(BM_ViewRecordPng)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4.0);
+BENCHMARK(BM_ViewRecordMp4)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4.0);
+BENCHMARK(BM_ViewRecordWebm)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(4.0);
+BENCHMARK(BM_ViewStill4K)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 }  // namespace
 

@@ -19,9 +19,11 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
   if (const int status = checkStillSize(session, o, err); status != exit_ok) return status;
   ViewScene scene = makeScene(inputs);
   Recording recording(o);
+  // Frames are read back even when none is kept (a still alone): waiting for them is what keeps
+  // the loop at the device's pace, where otherwise every frame would be queued at once.
   std::variant<std::unique_ptr<DeviceRenderer>, int> made = DeviceRenderer::start(
-      session, webgpu::RenderTarget::offscreen(session.device, o.width, o.height), scene,
-      recording.active(), err);
+      session, webgpu::RenderTarget::offscreen(session.device, o.width, o.height), scene, true,
+      err);
   if (const int* status = std::get_if<int>(&made)) return *status;
   DeviceRenderer& renderer = *std::get<std::unique_ptr<DeviceRenderer>>(made);
   FrameLoop loop(config, {o.width, o.height, o.dt}, scene, inputs.script, renderer,

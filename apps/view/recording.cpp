@@ -44,7 +44,8 @@ std::string Recording::summary() const {
   std::string line =
       "recorded " + std::to_string(written()) + " frames into " + quotedText(out_, 4096);
   if (dropped() > 0) {
-    line += "; " + std::to_string(dropped()) + " more were dropped because the encoder fell behind";
+    line += "; " + std::to_string(dropped()) + (dropped() == 1 ? " more was" : " more were") +
+            " dropped because the encoder fell behind";
   }
   return line;
 }

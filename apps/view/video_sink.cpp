@@ -108,6 +108,11 @@ struct VideoSink::Encoder {
     return true;
   }
 
+  // The byte of `plane` at (x, y) in the frame.
+  std::uint8_t* at(int plane, int y, int x) const noexcept {
+    return picture->data[plane] + std::ptrdiff_t{y} * picture->linesize[plane] + x;
+  }
+
   // `image` into the frame: cropped to the video's even size when it has the first frame's size,
   // else scaled to fit inside, centred on black.
   bool convert(const ImageView& image) {
@@ -126,19 +131,14 @@ struct VideoSink::Encoder {
     const int fit_h = std::max(2, static_cast<int>(image.height * scale) & ~1);
     const int x = ((w - fit_w) / 2) & ~1;
     const int y = ((h - fit_h) / 2) & ~1;
+    // Black in limited-range yuv: Y 16, U and V 128.
     for (int row = 0; row < h; ++row)
-      std::memset(picture->data[0] + row * picture->linesize[0], 16, static_cast<std::size_t>(w));
+      std::memset(at(0, row, 0), 16, static_cast<std::size_t>(w));
     for (int plane = 1; plane < 3; ++plane) {
-      for (int row = 0; row < h / 2; ++row) {
-        std::memset(picture->data[plane] + row * picture->linesize[plane], 128,
-                    static_cast<std::size_t>(w / 2));
-      }
+      for (int row = 0; row < h / 2; ++row)
+        std::memset(at(plane, row, 0), 128, static_cast<std::size_t>(w / 2));
     }
-    std::uint8_t* const into[3] = {
-        picture->data[0] + y * picture->linesize[0] + x,
-        picture->data[1] + (y / 2) * picture->linesize[1] + x / 2,
-        picture->data[2] + (y / 2) * picture->linesize[2] + x / 2,
-    };
+    std::uint8_t* const into[3] = {at(0, y, x), at(1, y / 2, x / 2), at(2, y / 2, x / 2)};
     if (!scalerFor(static_cast<int>(image.width), static_cast<int>(image.height), fit_w, fit_h)) {
       return false;
     }
@@ -287,7 +287,7 @@ Status VideoSink::frame(const FinishedFrame& frame) {
     return fail("out of memory for a video frame: " + averror(r));
   }
   if (!e.convert(frame.image)) return fail("cannot convert a frame to yuv420p");
-  std::int64_t pts = static_cast<std::int64_t>(written_);
+  auto pts = static_cast<std::int64_t>(written_);
   if (settings_.real_time) {
     pts = std::llround((frame.time - e.first_time) * 1000.0);
     pts = std::max(pts, e.last_pts + 1);

@@ -203,7 +203,7 @@ int runWindow(const ViewInputs& inputs, const AppConfig& config, std::FILE* err)
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(config.frame_dt));
   Clock::time_point last = Clock::now();
   bool first = true;
-  Readout readout(title, last);
+  Readout readout(record ? title + " - recording" : title, last);
   VsyncPacer pacer(period);
 
   while (glfwWindowShouldClose(window.get()) == GLFW_FALSE && !interrupted()) {

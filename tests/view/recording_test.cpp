@@ -40,8 +40,8 @@ DecodedPng picture(std::uint32_t w, std::uint32_t h, std::uint32_t k) {
     for (std::uint32_t x = 0; x < w; ++x) {
       std::uint8_t* px = p.rgba.data() + (std::size_t{y} * w + x) * 4;
       const bool square = x >= sx && x < sx + side && y >= sy && y < sy + side;
-      px[0] = square ? 240 : static_cast<std::uint8_t>(40 + 150 * x / w);
-      px[1] = square ? 220 : static_cast<std::uint8_t>(30 + 120 * y / h);
+      px[0] = static_cast<std::uint8_t>(square ? 240 : 40 + 150 * x / w);
+      px[1] = static_cast<std::uint8_t>(square ? 220 : 30 + 120 * y / h);
       px[2] = square ? 60 : 110;
       px[3] = 255;
     }

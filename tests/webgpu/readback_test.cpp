@@ -28,7 +28,7 @@ class ReadbackTest : public DeviceTest {
     scene.emplace(std::move(*made));
   }
 
-  static GpuPicture uniforms(int k, std::uint32_t width, std::uint32_t height) {
+  static GpuPicture uniforms(std::uint32_t k, std::uint32_t width, std::uint32_t height) {
     const OrvCamera cam = flown(0.0, 12.0 * k, 0.0);
     return pictureToGpu(cam, PictureProjection::of(cam, width, height), {});
   }
@@ -47,9 +47,9 @@ TEST_F(ReadbackTest, FramesComeBackInOrderWithTheirTagsAndTheWaitingReadBacksPix
   ASSERT_TRUE(renderer && ring);
   EXPECT_EQ(ring->depth(), 3u);
   // What each frame looks like when its read-back waits.
-  constexpr int frames = 8;
+  constexpr std::uint32_t frames = 8;
   std::vector<Image> expected(frames);
-  for (int k = 0; k < frames; ++k)
+  for (std::uint32_t k = 0; k < frames; ++k)
     ASSERT_TRUE(renderer->draw(*target, uniforms(k, w, h), content(), &expected[k]));
   ASSERT_NE(expected[0].rgba, expected[1].rgba);  // the frames can be told apart
 
@@ -59,11 +59,11 @@ TEST_F(ReadbackTest, FramesComeBackInOrderWithTheirTagsAndTheWaitingReadBacksPix
     const Expected<std::optional<std::uint64_t>> taken = ring->take(back, wait);
     ASSERT_TRUE(taken) << taken.error().describe();
     if (!*taken) return;
-    ASSERT_LT(**taken, static_cast<std::uint64_t>(frames));
+    ASSERT_LT(**taken, std::uint64_t{frames});
     EXPECT_EQ(back.rgba, expected[**taken].rgba) << "frame " << **taken;
     tags.push_back(**taken);
   };
-  for (int k = 0; k < frames; ++k) {
+  for (std::uint32_t k = 0; k < frames; ++k) {
     if (ring->full()) takeInto(true);
     ASSERT_TRUE(renderer->draw(*target, uniforms(k, w, h), content(), *ring, k));
     takeInto(false);
@@ -85,7 +85,7 @@ TEST_F(ReadbackTest, DrawingIntoTheRingNeverWaitsAndTargetsOfAnySizeShareIt) {
   Expected<FrameReadback> ring = FrameReadback::create(dev(), 4);
   ASSERT_TRUE(renderer && ring);
   // The first frames make the ring's buffers (inside error scopes, which are waited for).
-  for (int k = 0; k < 4; ++k) {
+  for (std::uint32_t k = 0; k < 4; ++k) {
     RenderTarget& t = k % 2 == 0 ? *small : *large;
     ASSERT_TRUE(renderer->draw(t, uniforms(k, t.width(), t.height()), content(), *ring, k));
   }
@@ -99,7 +99,7 @@ TEST_F(ReadbackTest, DrawingIntoTheRingNeverWaitsAndTargetsOfAnySizeShareIt) {
   // Buffers of the right size are there now: drawing and looking for finished frames waits for
   // nothing.
   const std::uint64_t before = dev().roundTrips();
-  for (int k = 0; k < 12; ++k) {
+  for (std::uint32_t k = 0; k < 12; ++k) {
     RenderTarget& t = k % 2 == 0 ? *small : *large;
     if (ring->full()) {
       std::optional<std::uint64_t> taken;
@@ -157,7 +157,7 @@ TEST_F(ReadbackTest, ARingDestroyedWithMapsUnderWayLeavesNothingBehind) {
   {
     Expected<FrameReadback> ring = FrameReadback::create(dev(), 3);
     ASSERT_TRUE(ring);
-    for (int k = 0; k < 3; ++k)
+    for (std::uint32_t k = 0; k < 3; ++k)
       ASSERT_TRUE(renderer->draw(*target, uniforms(k, 640, 360), content(), *ring, k));
   }
   // The device goes on working (and AddressSanitizer has seen no callback write into freed
