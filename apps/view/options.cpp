@@ -197,8 +197,8 @@ std::optional<std::string> checkVideo(const ViewOptions& o) {
            "'s range " + std::to_string(range.low) + ".." + std::to_string(range.high);
   }
   if (o.headless && o.dt < min_video_dt) {
-    return "--dt: a video's frames are at least " + shortNumber(min_video_dt) + " s apart (" +
-           shortNumber(o.dt) + " gives no frame rate)";
+    return "--dt: a video needs a time step of at least " + shortNumber(min_video_dt) + " s (" +
+           shortNumber(1.0 / min_video_dt) + " frames a second at most), not " + shortNumber(o.dt);
   }
   return std::nullopt;
 }

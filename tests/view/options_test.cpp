@@ -141,7 +141,8 @@ TEST(ViewOptions, OutputsAreVideosOrFoldersAndStillsTakeASizeAndAPngFile) {
        20,
        0},
       {{"--headless", "--frames", "3", "--out", "f.webm", "--dt", "0.0005"},
-       "--dt: a video's frames are at least 0.001 s apart (0.0005 gives no frame rate)",
+       "--dt: a video needs a time step of at least 0.001 s (1000 frames a second at most), not "
+       "0.0005",
        OutputKind::webm,
        {},
        3},

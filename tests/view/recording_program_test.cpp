@@ -101,7 +101,9 @@ TEST(RecordingProgram, OutputsThatCannotBeWrittenAreRefusedBeforeAnythingIsDrawn
       {"a still that is no PNG", {"--still", "64x64", "OUT/still.jpg"}, "is not FILE.png"},
       {"crf out of range", {"--out", "OUT/f.mp4", "--crf", "52"}, "outside H.264's range 0..51"},
       {"crf without a video", {"--out", "OUT/frames", "--crf", "20"}, "only for a video"},
-      {"no time step", {"--out", "OUT/f.webm", "--dt", "0"}, "0 gives no frame rate"},
+      {"no time step",
+       {"--out", "OUT/f.webm", "--dt", "0"},
+       "at least 0.001 s (1000 frames a second at most), not 0"},
       {"a still too large", {"--still", "65536x8", "OUT/s.png"}, "larger than this adapter draws"},
   };
   for (const auto& c : cases) {
