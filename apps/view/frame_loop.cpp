@@ -80,15 +80,12 @@ Status FrameLoop::run(double dt) {
     if (Status ok = moveParticles(); !ok) return ok;
   }
   time_ += dt;
+  if (!use_device_ && scene_.particles.size() > 0) {
+    scene_.particles.step(static_cast<float>(dt), eye());
+  }
 
   FrameRequest request = viewRequest(settings_.width, settings_.height);
   request.dt = static_cast<float>(dt);
-  if (!use_device_ && scene_.particles.size() > 0) {
-    const HomVec4 eye{camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
-    scene_.particles.step(request.dt, eye);
-    request.positions = scene_.particles.positions();
-    request.distances = scene_.particles.distances();
-  }
 
   FinishedFrame done;
   if (Status ok = renderer_.draw(request, done); !ok) return ok;
@@ -107,8 +104,7 @@ FrameRequest FrameLoop::viewRequest(std::uint32_t width, std::uint32_t height) c
   request.faces = show_faces_;
   request.edges = show_edges_;
   request.particles_on_device = use_device_;
-  const HomVec4 eye{camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
-  request.eye = homVec4ToGpu(eye);
+  request.eye = homVec4ToGpu(eye());
   if (!use_device_ && scene_.particles.size() > 0) {
     request.positions = scene_.particles.positions();
     request.distances = scene_.particles.distances();

@@ -190,6 +190,9 @@ class FrameLoop {
   // Steps 2 to 6 of a frame whose events have been folded in.
   Status run(double dt);
   Status moveParticles();
+  HomVec4 eye() const noexcept {
+    return {camera_.pos[0], camera_.pos[1], camera_.pos[2], camera_.pos[3]};
+  }
 
   LoopSettings settings_;
   ViewScene& scene_;

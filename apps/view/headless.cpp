@@ -38,14 +38,7 @@ int runHeadless(const ViewInputs& inputs, const AppConfig& config, std::FILE* er
                  static_cast<unsigned>(loop.framesDone()), static_cast<unsigned>(o.frames));
     return exit_interrupted;
   }
-  if (o.still) {
-    if (Status ok = writeStill(renderer, loop, o.still->width, o.still->height, o.still->path);
-        !ok) {
-      std::fprintf(err, "orv-view: the still: %s\n", ok.error().describe().c_str());
-      return exit_failed;
-    }
-  }
-  return exit_ok;
+  return writeLastStill(renderer, loop, o, err);
 }
 
 }  // namespace orv::view

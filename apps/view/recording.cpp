@@ -10,11 +10,9 @@ namespace orv::view {
 Recording::Recording(const ViewOptions& o) : out_(o.headless ? o.out : o.record) {
   if (out_.empty()) return;
   if (o.out_kind == OutputKind::frames) {
-    if (o.headless) {
-      inner_ = std::make_unique<PngFrameSink>(out_);
-    } else {
-      inner_ = std::make_unique<RecordSink>(out_);
-    }
+    // Numbered as they come: headless that is frame by frame; a window's skipped or dropped frames
+    // leave no gap.
+    inner_ = std::make_unique<RecordSink>(out_);
   } else {
     const CrfRange range = crfRange(o.out_kind);
     VideoSettings video;
@@ -28,9 +26,6 @@ Recording::Recording(const ViewOptions& o) : out_(o.headless ? o.out : o.record)
   queue_ =
       std::make_unique<BackgroundSink>(*inner_, o.headless ? WhenBehind::wait : WhenBehind::drop);
 }
-
-// The queue goes first: its thread may still be writing into the inner sink.
-Recording::~Recording() { queue_.reset(); }
 
 FrameSink& Recording::sink() noexcept {
   if (queue_) return *queue_;
@@ -73,6 +68,16 @@ std::string stillName(std::time_t now) {
   for (int n = 2; std::filesystem::exists(name, ec); ++n)
     name = base + "-" + std::to_string(n) + ".png";
   return name;
+}
+
+int writeLastStill(DeviceRenderer& renderer, const FrameLoop& loop, const ViewOptions& o,
+                   std::FILE* err) {
+  if (!o.still) return exit_ok;
+  if (Status ok = writeStill(renderer, loop, o.still->width, o.still->height, o.still->path); !ok) {
+    std::fprintf(err, "orv-view: the still: %s\n", ok.error().describe().c_str());
+    return exit_failed;
+  }
+  return exit_ok;
 }
 
 int checkStillSize(const DeviceSession& session, const ViewOptions& o, std::FILE* err) {

@@ -24,7 +24,7 @@ class Recording {
   explicit Recording(const ViewOptions& o);
   Recording(const Recording&) = delete;
   Recording& operator=(const Recording&) = delete;
-  ~Recording();
+  ~Recording() = default;
 
   bool active() const noexcept { return queue_ != nullptr; }
   FrameSink& sink() noexcept;
@@ -36,13 +36,17 @@ class Recording {
  private:
   std::string out_;
   std::unique_ptr<FrameSink> inner_;
-  std::unique_ptr<BackgroundSink> queue_;
+  std::unique_ptr<BackgroundSink> queue_;  // after inner_: its thread writes into it until it goes
   DiscardSink discard_;
 };
 
 // Draws the loop's current view at `width` × `height` offscreen and writes it to `path` as PNG.
 Status writeStill(DeviceRenderer& renderer, const FrameLoop& loop, std::uint32_t width,
                   std::uint32_t height, const std::string& path);
+
+// --still: the last frame's view into its file; exit_ok, or exit_failed after one line on `err`.
+int writeLastStill(DeviceRenderer& renderer, const FrameLoop& loop, const ViewOptions& o,
+                   std::FILE* err);
 
 // Where F12 puts a still taken at `now`: orv-view-YYYYMMDD-HHMMSS.png in the current folder, or
 // with -2, -3, ... before the extension when that name is taken.

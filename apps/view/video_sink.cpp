@@ -148,7 +148,9 @@ struct VideoSink::Encoder {
 };
 
 VideoSink::VideoSink(VideoSettings settings)
-    : settings_(std::move(settings)), partial_(settings_.path + ".partial") {
+    : settings_(std::move(settings)),
+      partial_(settings_.path + ".partial"),
+      shown_(quotedText(settings_.path, 4096)) {
   keepLibraryMessages();
 }
 
@@ -168,7 +170,7 @@ Status VideoSink::fail(std::string message) {
 
 Status VideoSink::closed() const {
   if (state_ == State::failed) return Error{ErrorStep::output, failure_};
-  return Error{ErrorStep::output, "the video " + quotedText(settings_.path, 4096) + " is finished"};
+  return Error{ErrorStep::output, "the video " + shown_ + " is finished"};
 }
 
 namespace {
@@ -274,10 +276,9 @@ std::optional<std::string> openEncoder(VideoSink::Encoder& e, const VideoSetting
 Status VideoSink::frame(const FinishedFrame& frame) {
   if (frame.image.width == 0) return {};
   if (state_ != State::writing) return closed();
-  const std::string shown = quotedText(settings_.path, 4096);
   if (!encoder_) {
     encoder_ = std::make_unique<Encoder>();
-    if (auto bad = openEncoder(*encoder_, settings_, partial_, frame.image, shown)) {
+    if (auto bad = openEncoder(*encoder_, settings_, partial_, frame.image, shown_)) {
       return fail(*bad);
     }
     encoder_->first_time = frame.time;
@@ -295,9 +296,9 @@ Status VideoSink::frame(const FinishedFrame& frame) {
   e.last_pts = pts;
   e.picture->pts = pts;
   if (const int r = avcodec_send_frame(e.codec, e.picture); r < 0) {
-    return fail("encoding " + shown + " failed: " + averror(r));
+    return fail("encoding " + shown_ + " failed: " + averror(r));
   }
-  if (auto bad = writePackets(e, shown)) return fail(*bad);
+  if (auto bad = writePackets(e, shown_)) return fail(*bad);
   ++written_;
   return {};
 }
@@ -305,23 +306,22 @@ Status VideoSink::frame(const FinishedFrame& frame) {
 Status VideoSink::finish() {
   if (state_ == State::done) return {};
   if (state_ == State::failed) return closed();
-  const std::string shown = quotedText(settings_.path, 4096);
-  if (!encoder_) return fail("no frame was drawn, so " + shown + " was not written");
+  if (!encoder_) return fail("no frame was drawn, so " + shown_ + " was not written");
   Encoder& e = *encoder_;
   if (const int r = avcodec_send_frame(e.codec, nullptr); r < 0) {
-    return fail("encoding " + shown + " failed: " + averror(r));
+    return fail("encoding " + shown_ + " failed: " + averror(r));
   }
-  if (auto bad = writePackets(e, shown)) return fail(*bad);
+  if (auto bad = writePackets(e, shown_)) return fail(*bad);
   if (const int r = av_write_trailer(e.format); r < 0) {
-    return fail("cannot write " + shown + ": " + averror(r));
+    return fail("cannot write " + shown_ + ": " + averror(r));
   }
   e.file_open = false;
   if (const int r = avio_closep(&e.format->pb); r < 0) {
-    return fail("cannot write " + shown + ": " + averror(r));
+    return fail("cannot write " + shown_ + ": " + averror(r));
   }
   encoder_.reset();
   if (std::rename(partial_.c_str(), settings_.path.c_str()) != 0) {
-    return fail("cannot rename the finished video to " + shown + ": " + std::strerror(errno));
+    return fail("cannot rename the finished video to " + shown_ + ": " + std::strerror(errno));
   }
   state_ = State::done;
   return {};

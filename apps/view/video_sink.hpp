@@ -48,6 +48,7 @@ class VideoSink final : public FrameSink {
 
   VideoSettings settings_;
   std::string partial_;
+  std::string shown_;  // the path as messages show it
   std::unique_ptr<Encoder> encoder_;
   std::uint64_t written_ = 0;
   State state_ = State::writing;

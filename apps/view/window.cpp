@@ -119,13 +119,7 @@ int closeWindow(const ViewOptions& o, DeviceRenderer& renderer, FrameLoop& loop,
     return exit_failed;
   }
   if (recording.active()) std::fprintf(err, "orv-view: %s\n", recording.summary().c_str());
-  if (o.still) {
-    if (Status ok = writeStill(renderer, loop, o.still->width, o.still->height, o.still->path);
-        !ok) {
-      std::fprintf(err, "orv-view: the still: %s\n", ok.error().describe().c_str());
-      return exit_failed;
-    }
-  }
+  if (const int status = writeLastStill(renderer, loop, o, err); status != exit_ok) return status;
   return interrupted() ? exit_interrupted : exit_ok;
 }
 

@@ -299,31 +299,33 @@ Expected<bool> DeviceState::grow(GrowingBuffer& grown, std::string_view label,
   return true;
 }
 
-Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
-  MapResult& result = pending.map;
+WGPUFuture DeviceState::startMap(WGPUBuffer buffer, std::size_t size, MapResult& result,
+                                 WGPUCallbackMode mode) {
   result = MapResult{};
   WGPUBufferMapCallbackInfo info{};
-  info.mode = WGPUCallbackMode_WaitAnyOnly;
+  info.mode = mode;
   info.callback = [](WGPUMapAsyncStatus status, WGPUStringView message, void* userdata1,
                      void* /*userdata2*/) {
     auto* r = static_cast<MapResult*>(userdata1);
     r->status = status;
     r->message = trimmed(toString(message));
+    r->done = true;
   };
   info.userdata1 = &result;
-  if (Status waited = wait(wgpuBufferMapAsync(buffer, WGPUMapMode_Read, 0, size, info),
-                           "the read-back buffer to map");
-      !waited) {
-    return waited;
-  }
-  if (result.status != WGPUMapAsyncStatus_Success) {
-    // A failed map after an invalid command is explained by that command's error.
-    if (Status ok = check(); !ok) return ok;
-    return explain({ErrorStep::map, "mapping the read-back buffer failed (status " +
-                                        std::to_string(static_cast<int>(result.status)) +
-                                        "): " + result.message});
-  }
-  return {};
+  return wgpuBufferMapAsync(buffer, WGPUMapMode_Read, 0, size, info);
+}
+
+Status DeviceState::mapRead(WGPUBuffer buffer, std::size_t size) {
+  return wait(startMap(buffer, size, pending.map, WGPUCallbackMode_WaitAnyOnly),
+              "the read-back buffer to map");
+}
+
+Error DeviceState::mapFailure(const MapResult& result) {
+  // A failed map after an invalid command is explained by that command's error.
+  if (Status ok = check(); !ok) return ok.error();
+  return explain({ErrorStep::map, "mapping the read-back buffer failed (status " +
+                                      std::to_string(static_cast<int>(result.status)) +
+                                      "): " + result.message});
 }
 
 Expected<BindGroupLayout> DeviceState::createBindGroupLayout(

@@ -99,6 +99,7 @@ struct ScopeResult {
 };
 
 struct MapResult {
+  bool done = false;  // the callback has run
   WGPUMapAsyncStatus status = WGPUMapAsyncStatus_Error;
   std::string message;
 };
@@ -193,6 +194,19 @@ struct DeviceState {
   template <class F>
   Status readBack(WGPUBuffer buffer, std::size_t size, F&& read) {
     if (Status mapped = mapRead(buffer, size); !mapped) return mapped;
+    return readMapped(buffer, size, pending.map, std::forward<F>(read));
+  }
+
+  // Starts mapping the first `size` bytes of `buffer` for reading; the callback, run as `mode`
+  // allows, leaves its outcome in `result`, which must outlive it.
+  WGPUFuture startMap(WGPUBuffer buffer, std::size_t size, MapResult& result,
+                      WGPUCallbackMode mode);
+
+  // After the map of `buffer` ended with `result`: calls `read` with its first `size` bytes,
+  // unmaps, and checks the device; or the error that explains the failed map.
+  template <class F>
+  Status readMapped(WGPUBuffer buffer, std::size_t size, const MapResult& result, F&& read) {
+    if (result.status != WGPUMapAsyncStatus_Success) return mapFailure(result);
     const void* data = wgpuBufferGetConstMappedRange(buffer, 0, size);
     if (data == nullptr) {
       wgpuBufferUnmap(buffer);
@@ -230,6 +244,7 @@ struct DeviceState {
   void pushScopes() const;
   Status popScopes(ErrorStep step, std::string_view what);
   Status mapRead(WGPUBuffer buffer, std::size_t size);
+  Error mapFailure(const MapResult& result);
 };
 
 // The internals' view of a Device.

@@ -514,14 +514,9 @@ Expected<FrameOutcome> PictureState::draw(TargetState& target, const GpuPicture&
   }
   ReadbackSlot* slot = nullptr;
   if (ring != nullptr) {
-    Expected<ReadbackSlot*> claimed = ring->claim(std::uint64_t{target.padded_row} * target.height);
+    Expected<ReadbackSlot*> claimed = ring->claim(target, tag);
     if (!claimed) return claimed.error();
     slot = *claimed;
-    slot->width = target.width;
-    slot->height = target.height;
-    slot->padded_row = target.padded_row;
-    slot->bgra = target.bgra();
-    slot->tag = tag;
   }
 
   wgpuQueueWriteBuffer(d.queue.get(), uniforms.get(), 0, &picture, sizeof picture);

@@ -11,25 +11,23 @@ namespace detail {
 
 ReadbackState::~ReadbackState() {
   if (!device) return;
-  // A map still under way is cancelled by unmapping; its callback must have run before the slots
-  // it writes into go away.
+  // A map still under way is cancelled by unmapping; its callback must have run before the slot
+  // it writes into goes away.
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(device->timeout).count();
   for (ReadbackSlot& slot : slots) {
-    if (pending == 0 || slot.mapped || slot.future.id == 0) continue;
+    if (slot.future.id == 0 || slot.result.done) continue;
     wgpuBufferUnmap(slot.buffer.get());
-  }
-  for (ReadbackSlot& slot : slots) {
-    if (slot.future.id == 0 || slot.mapped) continue;
     WGPUFutureWaitInfo info{slot.future, 0};
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(device->timeout).count();
     wgpuInstanceWaitAny(device->instance.get(), 1, &info, static_cast<std::uint64_t>(ns));
   }
 }
 
-Expected<ReadbackSlot*> ReadbackState::claim(std::uint64_t bytes) {
+Expected<ReadbackSlot*> ReadbackState::claim(const TargetState& target, std::uint64_t tag) {
   if (pending == slots.size()) {
     return Error{ErrorStep::argument, "the read-back ring is full: take a frame first"};
   }
   ReadbackSlot& slot = slots[(oldest + pending) % slots.size()];
+  const std::uint64_t bytes = std::uint64_t{target.padded_row} * target.height;
   if (!slot.buffer || slot.capacity < bytes) {
     Expected<Buffer> made = device->createBuffer(
         "picture read-back ring", WGPUBufferUsage_MapRead | WGPUBufferUsage_CopyDst, bytes);
@@ -37,31 +35,24 @@ Expected<ReadbackSlot*> ReadbackState::claim(std::uint64_t bytes) {
     slot.buffer = std::move(*made);
     slot.capacity = bytes;
   }
+  slot.width = target.width;
+  slot.height = target.height;
+  slot.padded_row = target.padded_row;
+  slot.bgra = target.bgra();
+  slot.tag = tag;
   return &slot;
 }
 
 void ReadbackState::startMap(ReadbackSlot& slot) {
-  slot.mapped = false;
-  slot.result = MapResult{};
-  WGPUBufferMapCallbackInfo info{};
-  info.mode = WGPUCallbackMode_AllowProcessEvents;
-  info.callback = [](WGPUMapAsyncStatus status, WGPUStringView message, void* userdata1,
-                     void* /*userdata2*/) {
-    auto* s = static_cast<ReadbackSlot*>(userdata1);
-    s->result.status = status;
-    s->result.message = trimmed(toString(message));
-    s->mapped = true;
-  };
-  info.userdata1 = &slot;
-  const std::uint64_t bytes = std::uint64_t{slot.padded_row} * slot.height;
-  slot.future = wgpuBufferMapAsync(slot.buffer.get(), WGPUMapMode_Read, 0, bytes, info);
+  slot.future = device->startMap(slot.buffer.get(), slot.bytes(), slot.result,
+                                 WGPUCallbackMode_AllowProcessEvents);
   ++pending;
 }
 
 Expected<std::optional<std::uint64_t>> ReadbackState::take(Image& out, bool wait) {
   if (pending == 0) return std::optional<std::uint64_t>{};
   ReadbackSlot& slot = slots[oldest];
-  if (!slot.mapped) {
+  if (!slot.result.done) {
     if (wait) {
       if (Status waited = device->wait(slot.future, "a picture to come back"); !waited) {
         return waited.error();
@@ -69,29 +60,20 @@ Expected<std::optional<std::uint64_t>> ReadbackState::take(Image& out, bool wait
     } else {
       wgpuInstanceProcessEvents(device->instance.get());
     }
-    if (!slot.mapped) return std::optional<std::uint64_t>{};
+    if (!slot.result.done) return std::optional<std::uint64_t>{};
   }
   // The frame leaves the ring whatever became of its map.
   oldest = (oldest + 1) % static_cast<std::uint32_t>(slots.size());
   --pending;
   slot.future = {};
-  if (slot.result.status != WGPUMapAsyncStatus_Success) {
-    if (Status ok = device->check(); !ok) return ok.error();
-    return device->explain(
-        {ErrorStep::map, "mapping a picture's read-back buffer failed (status " +
-                             std::to_string(static_cast<int>(slot.result.status)) +
-                             "): " + slot.result.message});
+  if (Status ok = device->readMapped(slot.buffer.get(), slot.bytes(), slot.result,
+                                     [&](const void* data) {
+                                       copyPicture(data, slot.width, slot.height, slot.padded_row,
+                                                   slot.bgra, out);
+                                     });
+      !ok) {
+    return ok.error();
   }
-  const std::size_t bytes = std::size_t{slot.padded_row} * slot.height;
-  const void* data = wgpuBufferGetConstMappedRange(slot.buffer.get(), 0, bytes);
-  if (data == nullptr) {
-    wgpuBufferUnmap(slot.buffer.get());
-    return device->explain(
-        {ErrorStep::map, "the mapped range of a picture's read-back buffer is not readable"});
-  }
-  copyPicture(data, slot.width, slot.height, slot.padded_row, slot.bgra, out);
-  wgpuBufferUnmap(slot.buffer.get());
-  if (Status ok = device->check(); !ok) return ok.error();
   return std::optional<std::uint64_t>{slot.tag};
 }
 

@@ -20,10 +20,13 @@ struct ReadbackSlot {
   std::uint32_t padded_row = 0;
   bool bgra = false;
   std::uint64_t tag = 0;
-  WGPUFuture future{};
-  bool mapped = false;  // the map's callback has run (with `result`)
+  WGPUFuture future{};  // of the map under way (id 0: none)
   MapResult result;
+
+  std::size_t bytes() const noexcept { return std::size_t{padded_row} * height; }
 };
+
+struct TargetState;
 
 struct ReadbackState {
   std::shared_ptr<DeviceState> device;
@@ -37,9 +40,9 @@ struct ReadbackState {
   ReadbackState& operator=(const ReadbackState&) = delete;
   ~ReadbackState();
 
-  // The slot the next frame goes into, with a buffer of at least `bytes` (the ring must not be
-  // full).
-  Expected<ReadbackSlot*> claim(std::uint64_t bytes);
+  // The slot the next frame, drawn into `target` and tagged `tag`, goes into, with a buffer that
+  // holds it (the ring must not be full).
+  Expected<ReadbackSlot*> claim(const TargetState& target, std::uint64_t tag);
   // Starts mapping `slot` (claimed, its copy submitted) and counts its frame as pending.
   void startMap(ReadbackSlot& slot);
   Expected<std::optional<std::uint64_t>> take(Image& out, bool wait);
