@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace orv::assets::detail {
 namespace {
@@ -140,23 +143,76 @@ std::string stlProblem(std::span<const std::byte> bytes) {
          "and facets";
 }
 
-// Whether the PLY header (the lines before the first "end_header" line) ends within `bytes`.
-bool plyHeaderEnds(std::string_view text) {
-  std::size_t line = 0;
-  while (line < text.size()) {
-    const std::size_t end = std::min(text.find('\n', line), text.size());
-    std::string_view words = text.substr(line, end - line);
-    while (!words.empty() && isBlank(words.back()))
-      words.remove_suffix(1);
-    if (words == "end_header") return true;
-    line = end + 1;
+// The scalar types a PLY property may have.
+bool isPlyType(std::string_view word) {
+  for (const std::string_view t :
+       {"char", "uchar", "short", "ushort", "int", "uint", "float", "double", "int8", "uint8",
+        "int16", "uint16", "int32", "uint32", "float32", "float64"}) {
+    if (word == t) return true;
   }
   return false;
 }
 
+bool isCount(std::string_view word) {
+  return !word.empty() && std::all_of(word.begin(), word.end(), isDigit);
+}
+
+// Whether one line of a PLY header (without its line end) is one the format defines: the magic
+// word, the format, a comment, an element with its count, or a scalar or list property.
+bool isPlyHeaderLine(std::string_view line, bool first) {
+  Words words(line);
+  const std::string_view keyword = words.next();
+  if (first) return keyword == "ply" && words.atEnd();
+  if (keyword == "comment" || keyword == "obj_info") return words.skipLine();
+  if (keyword == "format") {
+    const std::string_view format = words.next();
+    return (format == "ascii" || format == "binary_little_endian" ||
+            format == "binary_big_endian") &&
+           words.next() == "1.0" && words.atEnd();
+  }
+  if (keyword == "element") return !words.next().empty() && isCount(words.next()) && words.atEnd();
+  if (keyword != "property") return false;
+  std::string_view type = words.next();
+  if (type == "list") {
+    if (!isPlyType(words.next())) return false;
+    type = words.next();
+  }
+  return isPlyType(type) && !words.next().empty() && words.atEnd();
+}
+
+// The lines of a PLY header: those before the first "end_header" line, which must end within
+// `text` (assimp's PLY reader never returns on a header without one); nothing when there is none.
+std::optional<std::vector<std::string_view>> plyHeaderLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (std::size_t line = 0; line < text.size();) {
+    const std::size_t end = text.find('\n', line);
+    if (end == std::string_view::npos) break;
+    std::string_view words = text.substr(line, end - line);
+    while (!words.empty() && isBlank(words.back()))
+      words.remove_suffix(1);
+    if (words == "end_header") return lines;
+    lines.push_back(words);
+    line = end + 1;
+  }
+  return std::nullopt;
+}
+
+// The problem with a PLY header, or nothing. Assimp's PLY reader corrupts its heap on header
+// lines it does not know, so every line must be one the format defines.
+std::string plyHeaderProblem(std::string_view text) {
+  const std::optional<std::vector<std::string_view>> lines = plyHeaderLines(text);
+  if (!lines) return "not a readable PLY file: no end_header line ends its header";
+  for (std::size_t i = 0; i < lines->size(); ++i) {
+    if (!isPlyHeaderLine((*lines)[i], i == 0)) {
+      return "not a readable PLY file: header line " + std::to_string(i + 1) +
+             " is not a PLY header line";
+    }
+  }
+  return {};
+}
+
 std::string plyProblem(std::span<const std::byte> bytes) {
-  if (plyHeaderEnds(asText(bytes.first(std::min(bytes.size(), ply_header_bytes))))) return {};
-  return "not a readable PLY file: no end_header line ends its header";
+  return plyHeaderProblem(asText(bytes.first(std::min(bytes.size(), ply_header_bytes))));
 }
 
 // A binary glTF's header and the headers of its first two chunks (JSON, then BIN): assimp

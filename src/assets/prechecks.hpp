@@ -1,6 +1,7 @@
 // Checks of a model's bytes before assimp 5.2 sees them, for the inputs on which its readers are
 // known to fail badly (found by fuzz/model_fuzz.cpp and by hand): its ASCII STL reader leaks what
-// it has read when it meets an error, its PLY reader never ends on a header without end_header,
+// it has read when it meets an error, its PLY reader never ends on a header without end_header
+// and corrupts its heap on header lines that are not PLY's,
 // its glTF reader allocates the chunk lengths a .glb header declares, however large, and reads an
 // invalid address for an image whose mimeType has no '/', and its MTL reader crashes on a
 // texture named before the first material. Such inputs are refused here

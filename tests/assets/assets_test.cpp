@@ -615,6 +615,15 @@ TEST_F(Files, InputsThatAssimpMishandlesAreRefusedFirst) {
        "not a readable PLY file: no end_header line ends its header"},
       {"PLY with end_header", "b.ply", ply_header + "end_header \r\n0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n",
        ""},
+      {"PLY header line of no PLY type (assimp corrupts its heap)", "c.ply",
+       "ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty float x\n"
+       "property fmoat y\nend_header\n" +
+           std::string(24, '\0'),
+       "not a readable PLY file: header line 5 is not a PLY header line"},
+      {"PLY header line of no PLY keyword", "d.ply", ply_header + "p0\nend_header\n",
+       "not a readable PLY file: header line 9 is not a PLY header line"},
+      {"PLY whose end_header has no line end (assimp never returns)", "e.ply",
+       ply_header + "end_header", "not a readable PLY file: no end_header line ends its header"},
       {"ASCII STL cut in a facet (assimp leaks)", "a.stl",
        "solid x\nfacet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n",
        "not a readable STL file"},
