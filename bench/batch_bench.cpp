@@ -1,6 +1,6 @@
 // The CPU batches beside their references: a plain loop in the stated order, Eigen, GLM, a copy of
-// the same bytes and the multiplication floor (PGL action); a bare arc-cosine loop over the same
-// cosines and the plain loop (Fubini–Study distance).
+// the same bytes, the arithmetic floor and ORV's batch on each of its vector paths (PGL action); a
+// bare arc-cosine loop over the same cosines and the plain loop (Fubini–Study distance).
 #include <emmintrin.h>
 #include <Eigen/Core>
 #include <glm/mat4x4.hpp>
@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bench_util.hpp"
+#include "fast_paths.hpp"
 #include "orv/gpu.hpp"
 
 namespace orv::bench {
@@ -26,6 +27,19 @@ constexpr std::size_t kOffsets[] = {16, 32, 48};
 constexpr std::size_t kOffsetSizes[] = {1000, 100000};
 constexpr std::size_t kActionBytes = 2 * sizeof(HomVec4);                 // 32 B in, 32 B out
 constexpr std::size_t kDistanceBytes = sizeof(HomVec4) + sizeof(double);  // 32 B in, 8 B out
+
+// A vector path's name in benchmark names.
+const char* isaLabel(detail::Isa isa) {
+  switch (isa) {
+    case detail::Isa::sse2:
+      return "SSE2";
+    case detail::Isa::avx2:
+      return "AVX2";
+    case detail::Isa::avx512:
+      return "AVX512";
+  }
+  return "?";
+}
 
 std::string benchName(const std::string& prefix, std::size_t n) {
   return prefix + "/" + std::to_string(n);
@@ -157,6 +171,34 @@ void registerOffsets(const char* group, std::size_t n, Body body) {
     registerWithData<Data>(offsetName(group, offset), n, body, offset);
 }
 
+// The arithmetic floor at each vector width the CPU has (floor.cpp), and ORV's batch on each of
+// its vector paths that the CPU runs, whichever of them the dispatcher picks.
+void registerActionFloorAndPaths(std::size_t n) {
+  for (const unsigned bits : {128u, 256u, 512u}) {
+    if (!arithmeticFloorRuns(bits)) continue;
+    const std::string name = "PGLActionBatch/Floor" + std::to_string(bits);
+    benchmark::RegisterBenchmark(benchName(name, n).c_str(), [n, bits](benchmark::State& s) {
+      double seed[kFloorSeeds];
+      std::fill(std::begin(seed), std::end(seed), 1.0);
+      double sink[kFloorSink];
+      for (auto _ : s) {
+        arithmeticFloor(bits, n, seed, sink);
+        benchmark::DoNotOptimize(sink);
+      }
+      setThroughput(s, n, kActionBytes);
+    });
+  }
+  for (const detail::Isa isa : {detail::Isa::sse2, detail::Isa::avx2, detail::Isa::avx512}) {
+    if (!detail::isaSupported(isa)) continue;
+    const std::string name = std::string("PGLActionBatch/ORVPath") + isaLabel(isa);
+    registerWithData<ActionData>(name, n, [isa](benchmark::State& s, ActionData& d) {
+      runAction(s, d, [&] {
+        detail::applyBatch(isa, d.m, d.in.data(), d.out.data(), d.in.size(), false);
+      });
+    });
+  }
+}
+
 void registerAction(std::size_t n) {
   using D = ActionData;
   const auto orv = [](benchmark::State& s, D& d) {
@@ -184,22 +226,7 @@ void registerAction(std::size_t n) {
   registerWithData<D>("PGLActionBatch/StreamCopy", n, [](benchmark::State& s, D& d) {
     runCopy(s, d, [&] { streamCopy(d.in, d.out); });
   });
-  if (n >= 1000 && n <= 100000) {
-    // The compute ceiling: 16 multiplies per point at the widest vector unit's throughput.
-    benchmark::RegisterBenchmark(
-        benchName("PGLActionBatch/MulFloor", n).c_str(), [n](benchmark::State& s) {
-          const double seed[13] = {1.5,    1.25,   1.75,   1.125,  1.375,  1.625, 1.875,
-                                   1.0625, 1.1875, 1.3125, 1.4375, 1.5625, 1.0};
-          double sink[96];
-          unsigned bits = 0;
-          for (auto _ : s) {
-            multiplyFloor(n, seed, sink, bits);
-            benchmark::DoNotOptimize(sink);
-          }
-          s.counters["vector_bits"] = bits;
-          setThroughput(s, n, kActionBytes);
-        });
-  }
+  if (n >= 1000 && n <= 100000) registerActionFloorAndPaths(n);
 }
 
 // ------------------------------------------------------------------------------------------------

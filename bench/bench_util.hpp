@@ -108,16 +108,22 @@ inline void setThroughput(benchmark::State& state, std::size_t n, std::size_t by
 void registerBatchBenchmarks();
 void registerMatrixBenchmarks();
 void registerCameraBenchmarks();
-// consumer_products.cpp, built with a consumer's flags: -O2, -O3, and both with -march=x86-64-v2.
+// consumer_products.cpp, built with a consumer's flags: -O2, -O3, and both with -march=x86-64-v2
+// and with -march=x86-64-v3 (registered where the CPU runs AVX2).
 void registerConsumerO2();
 void registerConsumerO3();
 void registerConsumerO2v2();
 void registerConsumerO3v2();
+void registerConsumerO2v3();
+void registerConsumerO3v3();
 
-// The multiplications of n points' 4×4 products (16 per point) at the full multiply throughput of
-// the widest vector unit present, in 12 independent chains started from seed[0..11] and multiplied
-// by seed[12] (pass 1.0 to keep the values normal). Writes 96 doubles to `sink`; `bits` receives
-// the vector width used.
-void multiplyFloor(std::size_t n, const double* seed, double* sink, unsigned& bits);
+// The arithmetic floor of n points' 4×4 actions (floor.cpp): their 16·n multiplications and 16·n
+// additions at vector width `bits` (128, 256 or 512), where arithmeticFloorRuns says the CPU has
+// it. seed[0..13] start the chains and seed[14] is the factor and increment (pass 1.0); writes
+// 112 doubles to `sink`.
+inline constexpr std::size_t kFloorSeeds = 15;
+inline constexpr std::size_t kFloorSink = 112;
+bool arithmeticFloorRuns(unsigned bits);
+void arithmeticFloor(unsigned bits, std::size_t n, const double* seed, double* sink);
 
 }  // namespace orv::bench

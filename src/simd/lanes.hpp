@@ -14,9 +14,8 @@
 
 namespace orv::detail {
 
-// Four f64 lanes: one AVX register. The two-lane F64x2 is declared with PGL4::apply in
-// orv/kernel.hpp.
-using F64x4 = double __attribute__((vector_size(32)));
+// F64x2 (two f64 lanes, one SSE2 register) and F64x4 (four, one AVX register) are declared with
+// PGL4::apply in orv/kernel.hpp.
 // Their bits, for the sign.
 using I64x2 = long long __attribute__((vector_size(16)));
 using I64x4 = long long __attribute__((vector_size(32)));
