@@ -38,6 +38,15 @@ namespace detail {
 // have names of their own and are always inlined, so that no out-of-line copy compiled for one
 // instruction set can stand in for the other when the linker merges inline functions.
 //
+// Each row is summed as ((M(r,0)·v0 + M(r,1)·v1) + M(r,2)·v2) + (M(r,3)·v3 + 0), which is the
+// documented (((0 + M(r,0)·v0) + M(r,1)·v1) + M(r,2)·v2) + M(r,3)·v3 to the bit, with the addition
+// of 0 off the chain of dependent sums (three additions long instead of four). The two place the
+// 0 differently, and adding 0 only changes the sign of a zero. In round-to-nearest a sum is −0 only
+// when both its terms are; so the documented partial sums are +0 exactly where the other ones are
+// −0, when every product so far is −0, and equal elsewhere. With all of the first three products −0
+// both forms add the fourth to a zero and give +0 or that product; otherwise the third partial sums
+// agree and are not −0, and adding M(r,3)·v3 + 0 instead of M(r,3)·v3 changes nothing.
+//
 // Two f64 lanes, one SSE2 register on x86-64: the two-lane type of ORV's vector code.
 using F64x2 = double __attribute__((vector_size(16)));
 // Four f64 lanes, one AVX register.
@@ -60,12 +69,12 @@ struct ColumnQuads {
   return {loadF64x4(m), loadF64x4(m + 4), loadF64x4(m + 8), loadF64x4(m + 12)};
 }
 
-// out[0..3] = M·(v0, v1, v2, v3), rows r = (((0 + M(r,0)·v0) + M(r,1)·v1) + M(r,2)·v2) + M(r,3)·v3;
-// the leading 0 + turns a −0 sum into +0, as the scalar sum does.
+// out[0..3] = M·(v0, v1, v2, v3), rows r = (((0 + M(r,0)·v0) + M(r,1)·v1) + M(r,2)·v2) + M(r,3)·v3
+// (summed as above); the 0 turns a −0 sum into +0, as the scalar sum does.
 [[gnu::always_inline]] inline void applyQuads(const ColumnQuads& m, double v0, double v1, double v2,
                                               double v3, unsigned char* out) noexcept {
   const F64x4 zero{};
-  const F64x4 rows = (((zero + m.col0 * v0) + m.col1 * v1) + m.col2 * v2) + m.col3 * v3;
+  const F64x4 rows = ((m.col0 * v0 + m.col1 * v1) + m.col2 * v2) + (m.col3 * v3 + zero);
   std::memcpy(out, &rows, sizeof rows);
 }
 
@@ -92,8 +101,8 @@ struct ColumnHalves {
 [[gnu::always_inline]] inline void applyHalves(const ColumnHalves& m, double v0, double v1,
                                                double v2, double v3, unsigned char* out) noexcept {
   const F64x2 zero{};
-  const F64x2 lo = (((zero + m.lo0 * v0) + m.lo1 * v1) + m.lo2 * v2) + m.lo3 * v3;
-  const F64x2 hi = (((zero + m.hi0 * v0) + m.hi1 * v1) + m.hi2 * v2) + m.hi3 * v3;
+  const F64x2 lo = ((m.lo0 * v0 + m.lo1 * v1) + m.lo2 * v2) + (m.lo3 * v3 + zero);
+  const F64x2 hi = ((m.hi0 * v0 + m.hi1 * v1) + m.hi2 * v2) + (m.hi3 * v3 + zero);
   std::memcpy(out, &lo, sizeof lo);
   std::memcpy(out + sizeof lo, &hi, sizeof hi);
 }

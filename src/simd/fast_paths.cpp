@@ -86,14 +86,16 @@ template <class V, Store kStore>
   }
 }
 
-// rows = part p of M·point with one lane per row: (((0 + col0·x) + col1·y) + col2·z) + col3·w.
+// rows = part p of M·point with one lane per row: (((0 + col0·x) + col1·y) + col2·z) + col3·w,
+// summed with the 0 off the chain of dependent additions as PGL4::apply does (orv/kernel.hpp says
+// why the bits are the same).
 template <class V>
 [[gnu::always_inline]] inline void rowsOf(const Columns<V>& m, const HomVec4& point, std::size_t p,
                                           V& rows) noexcept {
-  rows = V{} + m.part[0][p] * point.x;
-  rows = rows + m.part[1][p] * point.y;
+  const V last = m.part[3][p] * point.w + V{};
+  rows = m.part[0][p] * point.x + m.part[1][p] * point.y;
   rows = rows + m.part[2][p] * point.z;
-  rows = rows + m.part[3][p] * point.w;
+  rows = rows + last;
 }
 
 // dst = M·point. The point is read completely before its result is written.
@@ -290,11 +292,10 @@ template <class V>
     const double a0 = a[4 * r], a1 = a[4 * r + 1], a2 = a[4 * r + 2], a3 = a[4 * r + 3];
 #pragma GCC unroll 2
     for (std::size_t p = 0; p < part_count<V>; ++p) {
-      V acc = V{} + a0 * b.part[0][p];
-      acc = acc + a1 * b.part[1][p];
+      const V last = a3 * b.part[3][p] + V{};  // the 0 of the sum, off its chain (as in rowsOf)
+      V acc = a0 * b.part[0][p] + a1 * b.part[1][p];
       acc = acc + a2 * b.part[2][p];
-      acc = acc + a3 * b.part[3][p];
-      out.part[r][p] = acc;
+      out.part[r][p] = acc + last;
     }
   }
 }

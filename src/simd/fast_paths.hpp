@@ -3,9 +3,10 @@
 //
 // Every path computes exactly what the scalar definitions compute, to the last bit: the vectors
 // run across independent elements (the rows of one product, the points of a batch), each lane
-// keeps its sum in the defined order, nothing is fused into a multiply-add, and the leading
-// addition of 0.0 stays where the definition has it. Only the payload and sign of a NaN result
-// may differ, which no order of operations fixes.
+// keeps its sum in the defined order, and nothing is fused into a multiply-add. The addition of
+// 0.0 that starts a product's sums is made to the last product instead, off the chain of dependent
+// additions, which gives the same bits (orv/kernel.hpp shows why). Only the payload and sign of a
+// NaN result may differ, which no order of operations fixes.
 //
 // Each operation comes twice: with an explicit instruction set (the tests run every path the CPU
 // has), and with the best one for this CPU, which is looked up once per process.

@@ -282,6 +282,12 @@ TEST(KernelPGL4BitExact, ApplyOnCraftedRows) {
       {"sum starts at +0", {-1.0, -1.0, -1.0, -1.0}, {0.0, 0.0, 0.0, 0.0}, 0.0},
       {"-0 inputs", {1.0, 2.0, 3.0, 4.0}, {-0.0, -0.0, -0.0, -0.0}, 0.0},
       {"last term decides", {1.0, 1e-16, 1e-16, -1.0}, {1.0, 1.0, 1.0, 1.0}, 0.0},
+      // Where the sum's 0 is added matters for the sign of zeros alone: −0 products before a
+      // last one of either sign.
+      {"three -0 products, then +0", {-1.0, -1.0, -1.0, 1.0}, {0.0, 0.0, 0.0, 0.0}, 0.0},
+      {"three -0 products, then -2", {-1.0, -1.0, -1.0, -2.0}, {0.0, 0.0, 0.0, 1.0}, -2.0},
+      {"-0, +0, -0, -0", {-1.0, 1.0, -1.0, -1.0}, {0.0, 0.0, 0.0, 0.0}, 0.0},
+      {"-0 products after a negative one", {-3.0, -1.0, -1.0, -1.0}, {1.0, 0.0, 0.0, 0.0}, -3.0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -313,6 +319,8 @@ TEST(KernelPGL4BitExact, MulOnCraftedEntries) {
        0.0},
       {"sum starts at +0", {-1.0, -1.0, -1.0, -1.0}, {0.0, 0.0, 0.0, 0.0}, 0.0},
       {"-0 inputs", {-0.0, -0.0, -0.0, -0.0}, {1.0, 2.0, 3.0, 4.0}, 0.0},
+      {"three -0 products, then +0", {-1.0, -1.0, -1.0, 1.0}, {0.0, 0.0, 0.0, 0.0}, 0.0},
+      {"three -0 products, then -2", {-1.0, -1.0, -1.0, -2.0}, {0.0, 0.0, 0.0, 1.0}, -2.0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
