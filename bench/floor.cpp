@@ -1,13 +1,14 @@
 // The arithmetic floor of a batch of 4×4 actions.
 //
-// A point costs 16 multiplications and 16 additions (the leading 0 + of each row's sum included),
+// A point costs 16 multiplications and 16 additions (the 0 + that starts each row's sum included),
 // in whatever order the rows are summed. The floor issues exactly that many operations per point
 // and nothing else: no loads, no stores, no shuffles or broadcasts, and chains that do not depend
-// on each other (7 of multiplies and 7 of additions, interleaved, more than two pipes of either
-// kind need to cover a latency of 4 cycles). It therefore runs at the machine's peak for that mix
-// at a given width: where additions and multiplications share their pipes (most Intel cores) it
-// takes twice as long as the multiplications alone, where each kind has pipes of its own (AMD Zen)
-// as long. One benchmark per vector width the CPU has; the fastest of them is the floor.
+// on each other, 7 of multiplications and 7 of additions, interleaved (enough for two pipes of each
+// kind at a latency of 3 cycles, as on AMD Zen, and for two shared pipes at a latency of 4, as on
+// Intel cores). It therefore runs at the machine's peak for that mix at a given width: where
+// additions and multiplications share their pipes (most Intel cores) it takes twice as long as the
+// multiplications alone, where each kind has pipes of its own (AMD Zen) as long. One benchmark per
+// vector width the CPU has; the fastest of them is the floor.
 #include <immintrin.h>
 
 #include <cstddef>

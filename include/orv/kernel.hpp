@@ -97,7 +97,7 @@ struct ColumnHalves {
           loadF64x2(m + 2), loadF64x2(m + 6), loadF64x2(m + 10), loadF64x2(m + 14)};
 }
 
-// applyQuads with two lanes at a time.
+// out[0..3] = M·(v0, v1, v2, v3) with each row summed as above, two rows at a time.
 [[gnu::always_inline]] inline void applyHalves(const ColumnHalves& m, double v0, double v1,
                                                double v2, double v3, unsigned char* out) noexcept {
   const F64x2 zero{};
