@@ -28,19 +28,6 @@ constexpr std::size_t kOffsetSizes[] = {1000, 100000};
 constexpr std::size_t kActionBytes = 2 * sizeof(HomVec4);                 // 32 B in, 32 B out
 constexpr std::size_t kDistanceBytes = sizeof(HomVec4) + sizeof(double);  // 32 B in, 8 B out
 
-// A vector path's name in benchmark names.
-const char* isaLabel(detail::Isa isa) {
-  switch (isa) {
-    case detail::Isa::sse2:
-      return "SSE2";
-    case detail::Isa::avx2:
-      return "AVX2";
-    case detail::Isa::avx512:
-      return "AVX512";
-  }
-  return "?";
-}
-
 std::string benchName(const std::string& prefix, std::size_t n) {
   return prefix + "/" + std::to_string(n);
 }
@@ -190,7 +177,7 @@ void registerActionFloorAndPaths(std::size_t n) {
   }
   for (const detail::Isa isa : {detail::Isa::sse2, detail::Isa::avx2, detail::Isa::avx512}) {
     if (!detail::isaSupported(isa)) continue;
-    const std::string name = std::string("PGLActionBatch/ORVPath") + isaLabel(isa);
+    const std::string name = std::string("PGLActionBatch/ORVPath") + detail::isaName(isa);
     registerWithData<ActionData>(name, n, [isa](benchmark::State& s, ActionData& d) {
       runAction(s, d, [&] {
         detail::applyBatch(isa, d.m, d.in.data(), d.out.data(), d.in.size(), false);

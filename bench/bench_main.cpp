@@ -37,7 +37,7 @@ constexpr Ratio kRatios[] = {
     {"", "PGLActionBatch/ORV/1000", "PGLActionBatch/Floor128/1000|PGLActionBatch/Floor256/1000|PGLActionBatch/Floor512/1000", "arithmetic floor", 1.15},
     {"  SSE2 path", "PGLActionBatch/ORVPathSSE2/1000", "PGLActionBatch/Floor128/1000|PGLActionBatch/Floor256/1000|PGLActionBatch/Floor512/1000", "arithmetic floor", 0},
     {"  AVX2 path", "PGLActionBatch/ORVPathAVX2/1000", "PGLActionBatch/Floor128/1000|PGLActionBatch/Floor256/1000|PGLActionBatch/Floor512/1000", "arithmetic floor", 1.15},
-    {"  AVX-512VL path", "PGLActionBatch/ORVPathAVX512/1000", "PGLActionBatch/Floor128/1000|PGLActionBatch/Floor256/1000|PGLActionBatch/Floor512/1000", "arithmetic floor", 1.15},
+    {"  AVX-512VL path", "PGLActionBatch/ORVPathAVX-512VL/1000", "PGLActionBatch/Floor128/1000|PGLActionBatch/Floor256/1000|PGLActionBatch/Floor512/1000", "arithmetic floor", 1.15},
     {"", "PGLActionBatch/ORV/1000", "PGLActionBatch/Copy/1000|PGLActionBatch/StreamCopy/1000", "copy", 0},
     {"  buffers at line + 16 B", "PGLActionBatch/ORVOffset16/1000", "PGLActionBatch/ORV/1000", "at line + 0 B", 1.05},
     {"  buffers at line + 32 B", "PGLActionBatch/ORVOffset32/1000", "PGLActionBatch/ORV/1000", "at line + 0 B", 1.05},
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
   orv::bench::registerConsumerO3();
   orv::bench::registerConsumerO2v2();
   orv::bench::registerConsumerO3v2();
-  if (__builtin_cpu_supports("avx2") != 0) {
+  if (__builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0) {
     orv::bench::registerConsumerO2v3();
     orv::bench::registerConsumerO3v3();
   }

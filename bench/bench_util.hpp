@@ -109,7 +109,7 @@ void registerBatchBenchmarks();
 void registerMatrixBenchmarks();
 void registerCameraBenchmarks();
 // consumer_products.cpp, built with a consumer's flags: -O2, -O3, and both with -march=x86-64-v2
-// and with -march=x86-64-v3 (registered where the CPU runs AVX2).
+// and with -march=x86-64-v3 (registered where the CPU has AVX2 and FMA).
 void registerConsumerO2();
 void registerConsumerO3();
 void registerConsumerO2v2();

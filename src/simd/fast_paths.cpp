@@ -289,14 +289,11 @@ template <class V>
                                                Rows<V>& out) noexcept {
 #pragma GCC unroll 4
   for (std::size_t r = 0; r < 4; ++r) {
-    const double a0 = a[4 * r], a1 = a[4 * r + 1], a2 = a[4 * r + 2], a3 = a[4 * r + 3];
+    // Row r of a·b is b's rows (as the columns of rowsOf) weighted by row r of a.
+    const HomVec4 weights{a[4 * r], a[4 * r + 1], a[4 * r + 2], a[4 * r + 3]};
 #pragma GCC unroll 2
-    for (std::size_t p = 0; p < part_count<V>; ++p) {
-      const V last = a3 * b.part[3][p] + V{};  // the 0 of the sum, off its chain (as in rowsOf)
-      V acc = a0 * b.part[0][p] + a1 * b.part[1][p];
-      acc = acc + a2 * b.part[2][p];
-      out.part[r][p] = acc + last;
-    }
+    for (std::size_t p = 0; p < part_count<V>; ++p)
+      rowsOf(b, weights, p, out.part[r][p]);
   }
 }
 

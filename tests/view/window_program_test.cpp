@@ -232,6 +232,16 @@ const HomVec4 q_point = HomVec4{-0.3, -0.1, -0.6, 0.75}.normalize();
 const std::array<int, 3> yellow{255, 255, 0};
 const std::array<int, 3> blue{0, 0, 255};
 
+// P in `image` (found as `p`) where the first view puts it in a picture of the image's own size,
+// within a pixel, drawn over more than `min_pixels` pixels.
+void expectPAtFirstView(const DecodedPng& image, unsigned min_pixels, Blob& p) {
+  const PointImage expected = project(OrvCamera{}, p_point, image.width, image.height);
+  p = findColour(image, yellow);
+  ASSERT_GT(p.count, min_pixels);
+  EXPECT_NEAR(p.x, expected.x, 1.0);
+  EXPECT_NEAR(p.y, expected.y, 1.0);
+}
+
 std::string sceneText() {
   char text[256];
   std::snprintf(text, sizeof text,
@@ -428,11 +438,8 @@ TEST(WindowedView, FollowsAResizeAndKeepsPresentingWhenUnmappedAndMappedAgain) {
   ASSERT_EQ(after.width, 400u);
   ASSERT_EQ(after.height, 300u);
   // The projection's aspect followed the window: P lands where a 400 × 300 picture puts it.
-  const PointImage expected = project(OrvCamera{}, p_point, 400.0, 300.0);
-  const Blob p = findColour(after, yellow);
-  ASSERT_GT(p.count, 25u);
-  EXPECT_NEAR(p.x, expected.x, 1.0);
-  EXPECT_NEAR(p.y, expected.y, 1.0);
+  Blob p;
+  ASSERT_NO_FATAL_FAILURE(expectPAtFirstView(after, 25u, p));
   EXPECT_EQ(readFrame(rec, countFrames(rec) - 1).rgba, after.rgba);
 }
 
@@ -508,11 +515,8 @@ TEST(WindowedView, RecordsAVideoFinishedOnEscapeAndStillsLargerThanTheWindow) {
   ASSERT_FALSE(shot.problem) << *shot.problem;
   ASSERT_EQ(shot.width, 1280u);
   ASSERT_EQ(shot.height, 720u);
-  const PointImage expected = project(OrvCamera{}, p_point, 1280.0, 720.0);
-  const Blob p = findColour(shot, yellow);
-  ASSERT_GT(p.count, 100u);
-  EXPECT_NEAR(p.x, expected.x, 1.0);
-  EXPECT_NEAR(p.y, expected.y, 1.0);
+  Blob p;
+  ASSERT_NO_FATAL_FAILURE(expectPAtFirstView(shot, 100u, p));
   // The last view, after the flight: P has moved out from the centre.
   const DecodedPng end = test_support::readPng(last);
   ASSERT_FALSE(end.problem) << *end.problem;
