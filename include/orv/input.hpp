@@ -18,9 +18,23 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory_resource>
 #include <span>
 #include <type_traits>
+
+// The polymorphic memory resource that event lists grow through: std::pmr's, or where the standard
+// library predates <memory_resource> (the WebAssembly toolchain's) the same class from
+// <experimental/memory_resource>.
+#if __has_include(<memory_resource>)
+#include <memory_resource>
+namespace orv::pmr {
+using std::pmr::memory_resource;
+}  // namespace orv::pmr
+#else
+#include <experimental/memory_resource>
+namespace orv::pmr {
+using std::experimental::pmr::memory_resource;
+}  // namespace orv::pmr
+#endif
 
 namespace orv {
 
@@ -287,12 +301,11 @@ class EventList {
   // Appends `e` unless the list already holds `max_len` events or the buffer cannot grow; a
   // refused event is counted in `dropped` and false is returned. Grows geometrically, never
   // beyond `max_len` events.
-  bool push(std::pmr::memory_resource& resource, const InputEvent& e,
-            std::uint32_t max_len) noexcept;
+  bool push(pmr::memory_resource& resource, const InputEvent& e, std::uint32_t max_len) noexcept;
   // Empties the list and zeroes `dropped`; the buffer is kept for reuse.
   constexpr void clear() noexcept { len_ = dropped_ = 0; }
   // Frees the buffer to `resource` (the one it came from) and leaves the list empty.
-  void release(std::pmr::memory_resource& resource) noexcept;
+  void release(pmr::memory_resource& resource) noexcept;
 
   constexpr std::span<const InputEvent> items() const noexcept { return {items_, len_}; }
   constexpr const InputEvent* begin() const noexcept { return items_; }
@@ -414,10 +427,10 @@ struct InputState {
   // `max_events` queued events (or when `resource` cannot supply memory) the event is still
   // folded, so no key is left stuck, but it is not queued: `events.dropped()` counts it and
   // false is returned.
-  bool pushEvent(std::pmr::memory_resource& resource, const InputEvent& e) noexcept;
+  bool pushEvent(pmr::memory_resource& resource, const InputEvent& e) noexcept;
 
   // Frees the event buffer to `resource`, the one `pushEvent` was given.
-  void releaseEvents(std::pmr::memory_resource& resource) noexcept { events.release(resource); }
+  void releaseEvents(pmr::memory_resource& resource) noexcept { events.release(resource); }
 
   constexpr bool isKeyDown(Key k) const noexcept { return keys_pressed.contains(k); }
   constexpr bool wasKeyPressed(Key k) const noexcept { return keys_just_pressed.contains(k); }

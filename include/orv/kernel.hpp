@@ -378,8 +378,9 @@ F32x4 simdNormalize3(F32x4 v) noexcept;
 // 1e-11 for positive normal x. 0.0 for x ≤ 0; subnormal and infinite x give no approximation.
 constexpr double cordicInvSqrt(double x) noexcept {
   if (x <= 0.0) return 0.0;
-  auto y = std::bit_cast<double>(std::uint64_t{0x5fe6eb50c7b537a9} -
-                                 (std::bit_cast<std::uint64_t>(x) >> 1));
+  // The builtin behind std::bit_cast, which the WebAssembly toolchain's standard library lacks.
+  auto y = __builtin_bit_cast(
+      double, std::uint64_t{0x5fe6eb50c7b537a9} - (__builtin_bit_cast(std::uint64_t, x) >> 1));
   const double half_x = 0.5 * x;
   y = y * (1.5 - (half_x * y) * y);
   y = y * (1.5 - (half_x * y) * y);

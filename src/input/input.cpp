@@ -15,7 +15,7 @@ constexpr std::uint64_t initial_event_capacity = 16;
 
 }  // namespace
 
-bool EventList::push(std::pmr::memory_resource& resource, const InputEvent& e,
+bool EventList::push(pmr::memory_resource& resource, const InputEvent& e,
                      std::uint32_t max_len) noexcept {
   if (len_ >= max_len) {
     ++dropped_;
@@ -45,7 +45,7 @@ bool EventList::push(std::pmr::memory_resource& resource, const InputEvent& e,
   return true;
 }
 
-void EventList::release(std::pmr::memory_resource& resource) noexcept {
+void EventList::release(pmr::memory_resource& resource) noexcept {
   if (items_ != nullptr) {
     resource.deallocate(items_, std::size_t{capacity_} * sizeof(InputEvent), alignof(InputEvent));
   }
@@ -155,7 +155,7 @@ void InputState::applyEvent(const InputEvent& e) noexcept {
   reset_camera = reset_camera || i.reset_camera;
 }
 
-bool InputState::pushEvent(std::pmr::memory_resource& resource, const InputEvent& e) noexcept {
+bool InputState::pushEvent(pmr::memory_resource& resource, const InputEvent& e) noexcept {
   applyEvent(e);
   return events.push(resource, e, max_events);
 }

@@ -4,7 +4,9 @@
 // dispatcher picks its entry from it the same way.
 #include "fast_paths.hpp"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -60,11 +62,13 @@ enum class Store : std::uint8_t { whole, halves, stream };
 
 template <Store kStore>
 [[gnu::always_inline]] inline void storeHalf(double* at, const F64x2& v) noexcept {
+#if defined(__x86_64__)
   if constexpr (kStore == Store::stream) {
     _mm_stream_pd(at, __builtin_bit_cast(__m128d, v));
-  } else {
-    std::memcpy(at, &v, sizeof v);
+    return;
   }
+#endif
+  std::memcpy(at, &v, sizeof v);  // elsewhere a streamed store is a plain one
 }
 
 // Writes part p (lane_count<V> coordinates) of a point's result.
@@ -174,7 +178,9 @@ template <class V>
   const bool straddling = lane_count<V> == 4 && (line_offset == 16 || line_offset == 48);
   if (stream && line_offset % 16 == 0) {
     applyRange<V, Store::stream, Store::stream>(cols, in, out, n);
+#if defined(__x86_64__)
     _mm_sfence();  // order the streamed stores before whatever the caller does next
+#endif
   } else if (straddling && !overlaps(in, n * sizeof(HomVec4), out, n * sizeof(HomVec4))) {
     if constexpr (lane_count<V> == 4) applyRangeStaggered(cols, in, out, n, line_offset == 16);
   } else if (straddling && line_offset == 16) {
@@ -407,21 +413,33 @@ struct Paths {
   }                                                                                             \
   constexpr Paths kPaths##SUFFIX{applyBatch##SUFFIX, fsDistanceBatch##SUFFIX, inverse##SUFFIX};
 
+#if defined(__x86_64__)
 ORV_PATHS(, F64x2, Sse2)
 ORV_PATHS([[gnu::target("avx2")]], F64x4, Avx2)
 ORV_PATHS([[gnu::target("avx512f,avx512vl")]], F64x4, Avx512)
-#undef ORV_PATHS
-// NOLINTEND(bugprone-macro-parentheses)
 
 // Indexed by Isa.
 constexpr const Paths* paths_of[] = {&kPathsSse2, &kPathsAvx2, &kPathsAvx512};
 constexpr const char* isa_names[] = {"SSE2", "AVX2", "AVX-512VL"};
+#else
+// Elsewhere (WebAssembly) only the two-lane path exists, in the compiler's portable vector
+// arithmetic: the same operations in the same order, so the same bits. The wider sets are never
+// supported there.
+ORV_PATHS(, F64x2, Portable)
+constexpr const Paths* paths_of[] = {&kPathsPortable, &kPathsPortable, &kPathsPortable};
+constexpr const char* isa_names[] = {"two-lane", "AVX2", "AVX-512VL"};
+#endif
+#undef ORV_PATHS
+// NOLINTEND(bugprone-macro-parentheses)
 
 const Paths& paths(Isa isa) noexcept { return *paths_of[static_cast<std::size_t>(isa)]; }
 
 }  // namespace
 
 bool isaSupported(Isa isa) noexcept {
+#if !defined(__x86_64__)
+  return isa == Isa::sse2;
+#else
   __builtin_cpu_init();
   switch (isa) {
     case Isa::sse2:
@@ -433,6 +451,7 @@ bool isaSupported(Isa isa) noexcept {
              static_cast<bool>(__builtin_cpu_supports("avx512vl"));
   }
   return false;
+#endif
 }
 
 Isa bestIsa() noexcept {

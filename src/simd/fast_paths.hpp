@@ -19,8 +19,9 @@
 
 namespace orv::detail {
 
-// sse2: the x86-64 baseline, two lanes. avx2: four lanes. avx512: four lanes with AVX-512VL's
-// broadcasting memory operands (the wider registers would only add shuffles).
+// sse2: the x86-64 baseline, two lanes (on other targets, such as WebAssembly, the same two-lane
+// code in portable vector arithmetic, the only path there). avx2: four lanes. avx512: four lanes
+// with AVX-512VL's broadcasting memory operands (the wider registers would only add shuffles).
 enum class Isa : std::uint8_t { sse2, avx2, avx512 };
 
 // Whether this CPU and operating system can run code for `isa`.

@@ -4,7 +4,9 @@
 // vector by value would have a calling convention that depends on the instruction set.
 #pragma once
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <cmath>
 #include <type_traits>
@@ -26,6 +28,7 @@ inline constexpr unsigned lane_count = sizeof(V) / sizeof(double);
 // out = √v in every lane (correctly rounded, as std::sqrt).
 inline void sqrtLanes(const double& v, double& out) noexcept { out = std::sqrt(v); }
 
+#if defined(__x86_64__)
 [[gnu::always_inline]] inline void sqrtLanes(const F64x2& v, F64x2& out) noexcept {
   out = __builtin_bit_cast(F64x2, _mm_sqrt_pd(__builtin_bit_cast(__m128d, v)));
 }
@@ -33,12 +36,21 @@ inline void sqrtLanes(const double& v, double& out) noexcept { out = std::sqrt(v
 [[gnu::target("avx")]] inline void sqrtLanes(const F64x4& v, F64x4& out) noexcept {
   out = __builtin_bit_cast(F64x4, _mm256_sqrt_pd(__builtin_bit_cast(__m256d, v)));
 }
+#else
+// Other targets (WebAssembly): lane by lane, each as std::sqrt.
+template <class V>
+[[gnu::always_inline]] inline void sqrtLanes(const V& v, V& out) noexcept {
+  for (unsigned i = 0; i < sizeof(V) / sizeof(double); ++i)
+    out[i] = std::sqrt(v[i]);
+}
+#endif
 
 // out = a < b ? a : b in every lane, so b where either is NaN (the rule of x86's min instructions).
 inline void minLanes(const double& a, const double& b, double& out) noexcept {
   out = a < b ? a : b;
 }
 
+#if defined(__x86_64__)
 [[gnu::always_inline]] inline void minLanes(const F64x2& a, const F64x2& b, F64x2& out) noexcept {
   out = __builtin_bit_cast(
       F64x2, _mm_min_pd(__builtin_bit_cast(__m128d, a), __builtin_bit_cast(__m128d, b)));
@@ -48,6 +60,13 @@ inline void minLanes(const double& a, const double& b, double& out) noexcept {
   out = __builtin_bit_cast(
       F64x4, _mm256_min_pd(__builtin_bit_cast(__m256d, a), __builtin_bit_cast(__m256d, b)));
 }
+#else
+template <class V>
+[[gnu::always_inline]] inline void minLanes(const V& a, const V& b, V& out) noexcept {
+  for (unsigned i = 0; i < sizeof(V) / sizeof(double); ++i)
+    out[i] = a[i] < b[i] ? a[i] : b[i];
+}
+#endif
 
 // out = |v| in every lane: the sign bit cleared, as std::abs does (−0 becomes +0).
 inline void absLanes(const double& v, double& out) noexcept { out = std::abs(v); }
