@@ -24,7 +24,7 @@
 #pragma once
 
 #include <cstdint>
-#include <memory_resource>
+#include <new>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,6 +37,24 @@
 #include "view/scene_content.hpp"
 
 namespace orv::view {
+
+#if __has_include(<memory_resource>)
+using EventMemory = std::pmr::unsynchronized_pool_resource;
+#else
+// Where the standard library has no pool resource (the WebAssembly toolchain's): operator new and
+// delete. The loop grows its event list once, when it is made, either way.
+class EventMemory final : public pmr::memory_resource {
+  void* do_allocate(std::size_t bytes, std::size_t align) override {
+    return ::operator new (bytes, std::align_val_t{align});
+  }
+  void do_deallocate(void* p, std::size_t, std::size_t align) override {
+    ::operator delete (p, std::align_val_t{align});
+  }
+  bool do_is_equal(const pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+};
+#endif
 
 using webgpu::Error;
 using webgpu::ErrorStep;
@@ -201,7 +219,7 @@ class FrameLoop {
   FrameRenderer& renderer_;
   FrameSink& sink_;
 
-  std::pmr::unsynchronized_pool_resource event_memory_;
+  EventMemory event_memory_;
   OrvCamera camera_;
   InputState input_;
   bool show_edges_ = true;

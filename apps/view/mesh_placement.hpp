@@ -85,7 +85,8 @@ webgpu::MeshGeometry meshGeometry(const PlacedMesh& mesh, std::vector<webgpu::Me
                                   std::vector<webgpu::MeshTexture>& textures);
 
 // The meshes' light for a camera with world-to-camera map W: the ambient light, the headlight
-// (1 − ambient) and the scene's lights carried into camera coordinates.
+// (1 − ambient) and the scene's lights carried into camera coordinates (in scene_content.cpp,
+// with the frame loop that asks for it).
 GpuLighting lightingToGpu(const PGL4& world_to_camera, const std::vector<SceneLight>& lights,
                           double ambient) noexcept;
 

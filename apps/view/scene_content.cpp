@@ -126,7 +126,7 @@ void SceneLists::addTriangle(HomVec4 a, HomVec4 b, HomVec4 c, const Colour& colo
   triangles.push_back(vertexOf(c_side, colour));
 }
 
-ViewScene fileScene(const Scene& scene, SceneModels models) {
+ViewScene fileScene(const Scene& scene) {
   ViewScene view;
   SceneLists& lists = view.lists;
   lists.points.reserve(scene.points.size());
@@ -145,11 +145,25 @@ ViewScene fileScene(const Scene& scene, SceneModels models) {
   }
   view.style.fog = scene.fog;
   view.style.point_radius = scene.point_radius;
-  for (std::size_t i = 0; i < scene.meshes.size() && i < models.size(); ++i)
-    view.meshes.push_back(placeMesh(scene.meshes[i], models[i]));
   view.lights = scene.lights;
   view.ambient = scene.ambient;
   return view;
+}
+
+GpuLighting lightingToGpu(const PGL4& world_to_camera, const std::vector<SceneLight>& lights,
+                          double ambient) noexcept {
+  GpuLighting g;
+  const auto a = static_cast<float>(ambient);
+  const auto head = static_cast<float>(1.0 - ambient);
+  const std::size_t count = std::min(lights.size(), max_picture_lights);
+  g.ambient = {a, a, a, static_cast<float>(count)};
+  g.headlight = {head, head, head, 0.0f};
+  for (std::size_t i = 0; i < count; ++i) {
+    g.positions[i] = homVec4ToGpu(world_to_camera.apply(lights[i].position));
+    const Colour& c = lights[i].colour;
+    g.colours[i] = {c[0], c[1], c[2], 0.0f};
+  }
+  return g;
 }
 
 std::vector<HomVec4> icosians() {

@@ -50,7 +50,9 @@ using SceneModels = std::span<const std::shared_ptr<const assets::Model>>;
 
 // A scene file's points, edges (blending their ends' colours), triangles and meshes (placed, with
 // their models), with its fog, point radius and light.
-ViewScene fileScene(const Scene& scene, SceneModels models = {});
+ViewScene fileScene(const Scene& scene, SceneModels models);
+// The same without its meshes (mesh_placement.cpp places them; a page has no models to place).
+ViewScene fileScene(const Scene& scene);
 
 // The 120 unit icosians: the vertices of the 600-cell inscribed in S³, in the order (±1, 0, 0, 0)
 // and its permutations, (±½, ±½, ±½, ±½), then the even permutations of ½(±φ, ±1, ±1/φ, 0).

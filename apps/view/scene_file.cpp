@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 
@@ -15,8 +17,19 @@ constexpr std::array<const char*, 3> colour_names{"R", "G", "B"};
 // The shortest text that reads back as `v` ("1.5", "0.3", "1e-300").
 std::string formatNumber(double v) {
   char text[32];
+#if defined(__cpp_lib_to_chars)
   const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
   return ec == std::errc{} ? std::string(text, end) : std::string("?");
+#else
+  // Without to_chars for floating point (the WebAssembly toolchain's library): the fewest
+  // significant digits that read back as v.
+  for (int digits = 1; digits < 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, v);
+    if (std::strtod(text, nullptr) == v) return text;
+  }
+  std::snprintf(text, sizeof text, "%.17g", v);
+  return text;
+#endif
 }
 
 std::string pointCount(std::size_t count) {

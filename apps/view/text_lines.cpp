@@ -1,5 +1,6 @@
 #include "view/text_lines.hpp"
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <system_error>
 
 #include <sys/stat.h>
@@ -145,6 +147,20 @@ std::optional<double> parseNumber(std::string_view token) {
     if (token.empty() || token.front() == '-' || token.front() == '+') return std::nullopt;
   }
   if (token.empty()) return std::nullopt;
+#if !defined(__cpp_lib_to_chars)
+  // A standard library without from_chars for floating point (the WebAssembly toolchain's): strtod
+  // in the C locale, which rounds correctly too, kept to the same grammar (no leading space, no
+  // hexadecimal).
+  if (std::isspace(static_cast<unsigned char>(token.front())) != 0 ||
+      token.find_first_of("xX") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const std::string text(token);
+  char* stop = nullptr;
+  const double parsed = std::strtod(text.c_str(), &stop);
+  if (stop != text.c_str() + text.size()) return std::nullopt;
+  return parsed;
+#else
   double value = 0.0;
   const char* const end = token.data() + token.size();
   const auto [ptr, ec] = std::from_chars(token.data(), end, value, std::chars_format::general);
@@ -157,6 +173,7 @@ std::optional<double> parseNumber(std::string_view token) {
   }
   if (ec != std::errc{} || ptr != end) return std::nullopt;
   return value;
+#endif
 }
 
 std::optional<std::uint64_t> parseIndex(std::string_view token, std::uint64_t max) noexcept {

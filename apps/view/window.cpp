@@ -15,6 +15,7 @@
 #include "view/device_backend.hpp"
 #include "view/frame_loop.hpp"
 #include "view/interrupt.hpp"
+#include "view/readout.hpp"
 #include "view/recording.hpp"
 #include "view/scene_content.hpp"
 #include "view/window_input.hpp"
@@ -91,13 +92,7 @@ class Readout {
     if (elapsed < readout_period) return;
     const double fps =
         static_cast<double>(frames_) / std::chrono::duration<double>(elapsed).count();
-    // The arc from the start (0, 0, 0, 1) in elliptic space: q and −q are one point.
-    const double from_start = std::acos(std::min(std::fabs(camera.pos[3]), 1.0));
-    std::snprintf(title_.data(), title_.size(),
-                  "%s - %.0f fps - speed %.2f rad/s - at (%+.3f, %+.3f, %+.3f, %+.3f), %.3f rad "
-                  "from the start",
-                  base_.c_str(), fps, camera.speed, camera.pos[0], camera.pos[1], camera.pos[2],
-                  camera.pos[3], from_start);
+    formatReadout(title_, base_, fps, camera);
     glfwSetWindowTitle(window, title_.data());
     frames_ = 0;
     since_ = now;
@@ -107,7 +102,7 @@ class Readout {
   std::string base_;
   Clock::time_point since_;
   std::uint32_t frames_ = 0;
-  std::array<char, 256> title_{};
+  std::array<char, readout_capacity> title_{};
 };
 
 // The end of a window's run, however it was closed: the recording finished, the still of the
