@@ -49,6 +49,9 @@ endfunction()
 # module's sources that holds the checks and their table. Internal: never installed, and the header
 # is reachable only by linking the target (its folder is the include root, not src/).
 function(orv_add_checks module)
+  if(EMSCRIPTEN)
+    return()  # the page's build has no check runner
+  endif()
   cmake_parse_arguments(ARG "" "HEADER" "DEPS" ${ARGN})
   add_library(${module}_checks INTERFACE)
   target_sources(${module}_checks INTERFACE FILE_SET HEADERS BASE_DIRS ${CMAKE_CURRENT_SOURCE_DIR}
