@@ -2,14 +2,22 @@
 // by renderer.js. The scene is the default one, or a scene file's text given in the address:
 // `#scene=TEXT` (the text itself, URL-encoded, so that a scene can be shared as a link) or
 // `?scene=URL` (a file fetched from there).
-import {DeviceProblem, Renderer} from './renderer.js';
+import {PageProblem, Renderer} from './renderer.js';
 
 const canvas = document.getElementById('picture');
 const readout = document.getElementById('readout');
 const message = document.getElementById('message');
 
-// What the tests and a curious user can read from the console: frames drawn, the last problem.
-const state = {frames: 0, ready: false, problem: null, adapter: null, firstFrameMs: null};
+// What the tests and a curious user can read from the console: frames drawn, the problem that
+// stopped the page, the adapter and the device, the time to the first frame.
+const state = {
+  frames: 0,
+  ready: false,
+  problem: null,
+  adapter: null,
+  device: null,
+  firstFrameMs: null
+};
 window.orvPage = state;
 
 function fail(text) {
@@ -23,20 +31,46 @@ function fail(text) {
 
 // The browser's key codes (KeyboardEvent.code) as orv_input's Key codes.
 const keys = {
-  KeyA: 65, KeyB: 66, KeyC: 67, KeyD: 68, KeyE: 69, KeyF: 70, KeyQ: 81, KeyR: 82, KeyS: 83,
-  KeyW: 87, KeyX: 88, KeyZ: 90, Space: 32, Escape: 256, Enter: 257, Tab: 258, ShiftLeft: 340,
-  ShiftRight: 344, ControlLeft: 341, ControlRight: 345, AltLeft: 342, AltRight: 346,
-  ArrowUp: 265, ArrowDown: 264, ArrowLeft: 263, ArrowRight: 262, F1: 290, F2: 291, F3: 292,
+  KeyA: 65,
+  KeyB: 66,
+  KeyC: 67,
+  KeyD: 68,
+  KeyE: 69,
+  KeyF: 70,
+  KeyQ: 81,
+  KeyR: 82,
+  KeyS: 83,
+  KeyW: 87,
+  KeyX: 88,
+  KeyZ: 90,
+  Space: 32,
+  Escape: 256,
+  Enter: 257,
+  Tab: 258,
+  ShiftLeft: 340,
+  ShiftRight: 344,
+  ControlLeft: 341,
+  ControlRight: 345,
+  AltLeft: 342,
+  AltRight: 346,
+  ArrowUp: 265,
+  ArrowDown: 264,
+  ArrowLeft: 263,
+  ArrowRight: 262,
+  F1: 290,
+  F2: 291,
+  F3: 292,
 };
 // The browser's mouse buttons (0 left, 1 middle, 2 right) as orv_input's (0 left, 1 right,
 // 2 middle).
 const buttons = [0, 2, 1];
+const keepDefault = new Set(['Escape', 'Tab', 'Enter']);
 const RIGHT = 1;
 const PRESS = 0, RELEASE = 1, REPEAT = 2;
 
 function modBits(e) {
   return (e.shiftKey ? 1 : 0) | (e.ctrlKey ? 2 : 0) | (e.altKey ? 4 : 0) | (e.metaKey ? 8 : 0) |
-         (e.getModifierState('CapsLock') ? 16 : 0) | (e.getModifierState('NumLock') ? 32 : 0);
+      (e.getModifierState('CapsLock') ? 16 : 0) | (e.getModifierState('NumLock') ? 32 : 0);
 }
 
 async function sceneText() {
@@ -45,7 +79,9 @@ async function sceneText() {
   const url = new URLSearchParams(location.search).get('scene');
   if (url === null) return '';
   const response = await fetch(new URL(url, location.href));
-  if (!response.ok) throw new DeviceProblem(`The scene ${url} could not be fetched: ${response.status} ${response.statusText}`);
+  if (!response.ok)
+    throw new PageProblem(
+        `The scene ${url} could not be fetched: ${response.status} ${response.statusText}`);
   return response.text();
 }
 
@@ -56,7 +92,7 @@ function createPage(core, text) {
   const page = core._orv_web_create(at, bytes.length);
   core._free(at);
   const problem = core.UTF8ToString(core._orv_web_problem(page));
-  if (problem) throw new DeviceProblem(problem);
+  if (problem) throw new PageProblem(problem);
   return page;
 }
 
@@ -67,14 +103,20 @@ function connectInput(core, page) {
   const key = (e, action) => {
     const code = keys[e.code];
     if (code === undefined) return;
-    e.preventDefault();  // arrows and space would scroll, F1 and F3 open the browser's help and find
-    if (action === RELEASE) held.delete(code); else held.add(code);
+    // Arrows and Space would scroll, F1 and F3 open the browser's help and find; Escape, Tab and
+    // Enter keep what the browser does with them (Escape frees a locked pointer).
+    if (!keepDefault.has(e.code)) e.preventDefault();
+    if (action === RELEASE)
+      held.delete(code);
+    else
+      held.add(code);
     core._orv_web_key(page, action, code, modBits(e));
   };
   window.addEventListener('keydown', (e) => key(e, e.repeat ? REPEAT : PRESS));
   window.addEventListener('keyup', (e) => key(e, RELEASE));
   window.addEventListener('blur', () => {
-    for (const code of held) core._orv_web_key(page, RELEASE, code, 0);
+    for (const code of held)
+      core._orv_web_key(page, RELEASE, code, 0);
     held.clear();
   });
 
@@ -85,7 +127,7 @@ function connectInput(core, page) {
   canvas.addEventListener('mousedown', (e) => {
     const button = buttons[e.button];
     if (button === undefined) return;
-    core._orv_web_button(page, 1, button, e.offsetX, e.offsetY, modBits(e));
+    core._orv_web_button(page, 1, button, e.clientX, e.clientY, modBits(e));
     if (button === RIGHT && canvas.requestPointerLock) {
       Promise.resolve(canvas.requestPointerLock()).catch(() => {});
     }
@@ -93,7 +135,7 @@ function connectInput(core, page) {
   window.addEventListener('mouseup', (e) => {
     const button = buttons[e.button];
     if (button === undefined) return;
-    core._orv_web_button(page, 0, button, e.offsetX, e.offsetY, modBits(e));
+    core._orv_web_button(page, 0, button, e.clientX, e.clientY, modBits(e));
     if (button === RIGHT && document.pointerLockElement === canvas) document.exitPointerLock();
   });
   window.addEventListener('mousemove', (e) => {
@@ -107,9 +149,10 @@ function connectInput(core, page) {
   canvas.addEventListener('wheel', (e) => {
     e.preventDefault();
     // One notch of a wheel: 100 pixels or 3 lines in Chromium and Firefox; up is positive.
-    const notches = e.deltaMode === WheelEvent.DOM_DELTA_PIXEL ? e.deltaY / 100
-                  : e.deltaMode === WheelEvent.DOM_DELTA_LINE ? e.deltaY / 3 : e.deltaY;
-    core._orv_web_scroll(page, 0, -notches, e.offsetX, e.offsetY);
+    const notches = e.deltaMode === WheelEvent.DOM_DELTA_PIXEL ? e.deltaY / 100 :
+        e.deltaMode === WheelEvent.DOM_DELTA_LINE              ? e.deltaY / 3 :
+                                                                 e.deltaY;
+    core._orv_web_scroll(page, 0, -notches, e.clientX, e.clientY);
   }, {passive: false});
 }
 
@@ -163,13 +206,15 @@ async function main() {
     const core = await window.createOrvCore();
     const page = createPage(core, await sceneText());
     const renderer = await Renderer.create(core, page, canvas, fail);
-    state.adapter = renderer.adapter.info ? renderer.adapter.info.description ||
-                                            renderer.adapter.info.vendor : '';
+    state.adapter = renderer.adapter.info ?
+        renderer.adapter.info.description || renderer.adapter.info.vendor :
+        '';
+    state.device = renderer.device;
     connectInput(core, page);
     run(core, page, renderer, started);
   } catch (e) {
-    fail(e instanceof DeviceProblem ? e.message : `ORV could not start: ${e.message || e}`);
-    if (!(e instanceof DeviceProblem)) console.error(e);
+    fail(e instanceof PageProblem ? e.message : `ORV could not start: ${e.message || e}`);
+    if (!(e instanceof PageProblem)) console.error(e);
   }
 }
 

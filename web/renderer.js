@@ -9,11 +9,13 @@ const SHADER_PICTURE = 0, SHADER_KERNELS = 1, SHADER_PROJECTION = 2;
 const LIST_POINTS = 0, LIST_EDGES = 1, LIST_TRIANGLES = 2;
 const FACES = 1, EDGES = 2, ON_DEVICE = 4, UPLOAD = 8;
 
-export class DeviceProblem extends Error {}
+// A problem that stops the page, in words for its user.
+export class PageProblem extends Error {}
 
 function shaderText(core, which) {
-  const bytes = core.HEAPU8.subarray(core._orv_web_shader(which),
-                                     core._orv_web_shader(which) + core._orv_web_shader_length(which));
+  const bytes = core.HEAPU8.subarray(
+      core._orv_web_shader(which),
+      core._orv_web_shader(which) + core._orv_web_shader_length(which));
   return new TextDecoder().decode(bytes);
 }
 
@@ -23,34 +25,36 @@ async function compiled(device, label, code) {
   const info = await module.getCompilationInfo();
   const errors = info.messages.filter((m) => m.type === 'error');
   if (errors.length > 0) {
-    throw new DeviceProblem(errors.map((m) => `${label}:${m.lineNum}:${m.linePos}: error: ${m.message}`)
-                                .join('\n'));
+    throw new PageProblem(
+        errors.map((m) => `${label}:${m.lineNum}:${m.linePos}: error: ${m.message}`).join('\n'));
   }
   return module;
 }
 
-// Runs `make` in a validation error scope: a device object, or a DeviceProblem naming `what`.
+// Runs `make` in a validation error scope: a device object, or a PageProblem naming `what`.
 async function validated(device, what, make) {
   device.pushErrorScope('validation');
   const made = make();
   const error = await device.popErrorScope();
-  if (error) throw new DeviceProblem(`${what}: ${error.message}`);
+  if (error) throw new PageProblem(`${what}: ${error.message}`);
   return made;
 }
 
 export class Renderer {
   // The adapter, the device and everything the picture needs, for `page` (the core's session).
-  // Throws a DeviceProblem with a message for the user when the browser cannot draw it.
+  // Throws a PageProblem with a message for the user when the browser cannot draw it.
   static async create(core, page, canvas, onError) {
     if (!navigator.gpu) {
-      throw new DeviceProblem('This browser has no WebGPU, which ORV draws with. Open the page ' +
-                              'in a recent Chrome, Edge or other Chromium-based browser, or in ' +
-                              'a version of Safari or Firefox that has WebGPU turned on.');
+      throw new PageProblem(
+          'This browser has no WebGPU, which ORV draws with. Open the page ' +
+          'in a recent Chrome, Edge or other Chromium-based browser, or in ' +
+          'a version of Safari or Firefox that has WebGPU turned on.');
     }
     const adapter = await navigator.gpu.requestAdapter();
     if (!adapter) {
-      throw new DeviceProblem('This browser has WebGPU but offers no GPU adapter: the GPU may be ' +
-                              'blocked or its driver unsupported (see chrome://gpu in Chromium).');
+      throw new PageProblem(
+          'This browser has WebGPU but offers no GPU adapter: the GPU may be ' +
+          'blocked or its driver unsupported (see chrome://gpu in Chromium).');
     }
     const device = await adapter.requestDevice();
     const renderer = new Renderer(core, page, canvas, adapter, device, onError);
@@ -65,31 +69,36 @@ export class Renderer {
     this.adapter = adapter;
     this.device = device;
     this.lost = false;
+    // The page never destroys its device, so any loss ends the flight with a message.
     device.lost.then((info) => {
       this.lost = true;
-      if (info.reason !== 'destroyed') onError(`The GPU device was lost: ${info.message}`);
+      onError(`The GPU device was lost (${info.reason}): ${info.message || 'no reason given'}`);
     });
     device.onuncapturederror = (event) => onError(`WebGPU error: ${event.error.message}`);
     this.format = navigator.gpu.getPreferredCanvasFormat();
     this.context = canvas.getContext('webgpu');
     this.context.configure({device, format: this.format, alphaMode: 'opaque'});
     this.depth = null;
-    this.sizes = [PICTURE_SIZE, LIGHTING_SIZE, VERTEX_SIZE, STATE_SIZE, POINT_SIZE, STEP_SIZE,
-                  WORKGROUP].map((which) => core._orv_web_size(which));
+    this.sizes = [
+      PICTURE_SIZE, LIGHTING_SIZE, VERTEX_SIZE, STATE_SIZE, POINT_SIZE, STEP_SIZE, WORKGROUP
+    ].map((which) => core._orv_web_size(which));
   }
 
   async build() {
     const d = this.device, core = this.core;
     const [pictureSize, lightingSize, vertexSize] = this.sizes;
     this.pictureModule = await compiled(d, 'picture', shaderText(core, SHADER_PICTURE));
-    await validated(d, 'the picture pipelines', () => this.makePipelines(pictureSize, lightingSize,
-                                                                         vertexSize));
+    await validated(
+        d, 'the picture pipelines',
+        () => this.makePipelines(pictureSize, lightingSize, vertexSize));
     this.uniforms = this.buffer('picture uniforms', GPUBufferUsage.UNIFORM, pictureSize);
     this.lighting = this.buffer('picture lighting', GPUBufferUsage.UNIFORM, lightingSize);
     this.uniformGroup = d.createBindGroup({
       layout: this.uniformLayout,
-      entries: [{binding: 0, resource: {buffer: this.uniforms}},
-                {binding: 1, resource: {buffer: this.lighting}}],
+      entries: [
+        {binding: 0, resource: {buffer: this.uniforms}},
+        {binding: 1, resource: {buffer: this.lighting}}
+      ],
     });
     this.lists = [LIST_POINTS, LIST_EDGES, LIST_TRIANGLES].map((which) => this.list(which));
     this.particles = core._orv_web_particle_count(this.page);
@@ -97,8 +106,11 @@ export class Renderer {
   }
 
   buffer(label, usage, size, data) {
-    const buffer = this.device.createBuffer({label, usage: usage | GPUBufferUsage.COPY_DST,
-                                             size: Math.max(4, Math.ceil(size / 4) * 4)});
+    const buffer = this.device.createBuffer({
+      label,
+      usage: usage | GPUBufferUsage.COPY_DST,
+      size: Math.max(4, Math.ceil(size / 4) * 4)
+    });
     if (data) this.device.queue.writeBuffer(buffer, 0, data);
     return buffer;
   }
@@ -110,14 +122,17 @@ export class Renderer {
     const d = this.device, V = GPUShaderStage.VERTEX, F = GPUShaderStage.FRAGMENT;
     const storage = (binding, minBindingSize) =>
         ({binding, visibility: V, buffer: {type: 'read-only-storage', minBindingSize}});
-    this.uniformLayout = d.createBindGroupLayout({label: 'picture uniforms', entries: [
-      {binding: 0, visibility: V | F, buffer: {type: 'uniform', minBindingSize: pictureSize}},
-      {binding: 1, visibility: F, buffer: {type: 'uniform', minBindingSize: lightingSize}},
-    ]});
-    this.cornerLayout = d.createBindGroupLayout({label: 'picture corners',
-                                                 entries: [storage(0, vertexSize)]});
-    this.particleLayout = d.createBindGroupLayout({label: 'picture particles',
-                                                   entries: [storage(0, 16), storage(1, 4)]});
+    this.uniformLayout = d.createBindGroupLayout({
+      label: 'picture uniforms',
+      entries: [
+        {binding: 0, visibility: V | F, buffer: {type: 'uniform', minBindingSize: pictureSize}},
+        {binding: 1, visibility: F, buffer: {type: 'uniform', minBindingSize: lightingSize}},
+      ]
+    });
+    this.cornerLayout =
+        d.createBindGroupLayout({label: 'picture corners', entries: [storage(0, vertexSize)]});
+    this.particleLayout = d.createBindGroupLayout(
+        {label: 'picture particles', entries: [storage(0, 16), storage(1, 4)]});
     const layout = (second) =>
         d.createPipelineLayout({bindGroupLayouts: [this.uniformLayout, second]});
     const corners = layout(this.cornerLayout), particles = layout(this.particleLayout);
@@ -126,12 +141,17 @@ export class Renderer {
       layout: pipelineLayout,
       vertex: {module: this.pictureModule, entryPoint: vertex},
       fragment: {
-        module: this.pictureModule, entryPoint: fragment,
+        module: this.pictureModule,
+        entryPoint: fragment,
         // Blended: the colour over what is there by its alpha, the target's alpha kept at 1.
-        targets: [{format: this.format, blend: blended ? {
-          color: {operation: 'add', srcFactor: 'src-alpha', dstFactor: 'one-minus-src-alpha'},
-          alpha: {operation: 'add', srcFactor: 'one', dstFactor: 'one-minus-src-alpha'},
-        } : undefined}],
+        targets: [{
+          format: this.format,
+          blend: blended ? {
+            color: {operation: 'add', srcFactor: 'src-alpha', dstFactor: 'one-minus-src-alpha'},
+            alpha: {operation: 'add', srcFactor: 'one', dstFactor: 'one-minus-src-alpha'},
+          } :
+                           undefined
+        }],
       },
       primitive: {topology: 'triangle-list', frontFace: 'ccw', cullMode: 'none'},
       depthStencil: {format: 'depth32float', depthWriteEnabled: !blended, depthCompare: 'less'},
@@ -152,8 +172,8 @@ export class Renderer {
     const bytes = count * this.sizes[VERTEX_SIZE];
     const data = this.heap(this.core._orv_web_list(this.page, which), bytes);
     const buffer = this.buffer('scene list', GPUBufferUsage.STORAGE, bytes, data);
-    const group = this.device.createBindGroup({layout: this.cornerLayout,
-                                               entries: [{binding: 0, resource: {buffer}}]});
+    const group = this.device.createBindGroup(
+        {layout: this.cornerLayout, entries: [{binding: 0, resource: {buffer}}]});
     return {count, group};
   }
 
@@ -161,23 +181,27 @@ export class Renderer {
     const d = this.device, core = this.core, n = this.particles;
     const S = GPUBufferUsage.STORAGE;
     const stateBytes = n * this.sizes[STATE_SIZE];
-    this.states = this.buffer('particle states', S | GPUBufferUsage.COPY_SRC, stateBytes,
-                              this.heap(core._orv_web_particle_states(this.page), stateBytes));
+    this.states = this.buffer(
+        'particle states', S | GPUBufferUsage.COPY_SRC, stateBytes,
+        this.heap(core._orv_web_particle_states(this.page), stateBytes));
     this.stepped = this.buffer('stepped particle states', S, stateBytes);
     this.positions = this.buffer('particle positions', S, n * this.sizes[POINT_SIZE]);
     this.distances = this.buffer('particle distances', S, n * 4);
-    this.speeds = this.buffer('particle speeds', S, n * 4,
-                              this.heap(core._orv_web_particle_speeds(this.page), n * 4));
+    this.speeds = this.buffer(
+        'particle speeds', S, n * 4, this.heap(core._orv_web_particle_speeds(this.page), n * 4));
     this.stepUniform = this.buffer('particle step', GPUBufferUsage.UNIFORM, this.sizes[STEP_SIZE]);
     this.eyeUniform = this.buffer('particle eye', GPUBufferUsage.UNIFORM, this.sizes[POINT_SIZE]);
-    this.readback = d.createBuffer({label: 'particle read-back', size: stateBytes,
-                                    usage: GPUBufferUsage.MAP_READ | GPUBufferUsage.COPY_DST});
+    this.readback = d.createBuffer({
+      label: 'particle read-back',
+      size: stateBytes,
+      usage: GPUBufferUsage.MAP_READ | GPUBufferUsage.COPY_DST
+    });
     const kernels = await compiled(d, 'kernels', shaderText(core, SHADER_KERNELS));
     const projection = await compiled(d, 'geodesic_project', shaderText(core, SHADER_PROJECTION));
     await validated(d, 'the particle kernels', () => {
       const kernel = (module, entryPoint, buffers) => {
-        const pipeline = d.createComputePipeline({label: entryPoint, layout: 'auto',
-                                                  compute: {module, entryPoint}});
+        const pipeline = d.createComputePipeline(
+            {label: entryPoint, layout: 'auto', compute: {module, entryPoint}});
         const group = d.createBindGroup({
           layout: pipeline.getBindGroupLayout(0),
           entries: buffers.map((buffer, binding) => ({binding, resource: {buffer}})),
@@ -186,14 +210,18 @@ export class Renderer {
       };
       this.kernels = [
         kernel(kernels, 'geodesic_rk4_step', [this.states, this.stepped, this.stepUniform]),
-        kernel(projection, 'geodesic_project',
-               [this.stepped, this.states, this.positions, this.speeds]),
+        kernel(
+            projection, 'geodesic_project',
+            [this.stepped, this.states, this.positions, this.speeds]),
         kernel(kernels, 'fs_distance_batch', [this.positions, this.distances, this.eyeUniform]),
       ];
-      this.particleGroup = d.createBindGroup({layout: this.particleLayout, entries: [
-        {binding: 0, resource: {buffer: this.positions}},
-        {binding: 1, resource: {buffer: this.distances}},
-      ]});
+      this.particleGroup = d.createBindGroup({
+        layout: this.particleLayout,
+        entries: [
+          {binding: 0, resource: {buffer: this.positions}},
+          {binding: 1, resource: {buffer: this.distances}},
+        ]
+      });
     });
     // The positions and distances of the initial states, before any step.
     this.stepParticles(0, new Float32Array([0, 0, 0, 1]));
@@ -232,8 +260,11 @@ export class Renderer {
     const {width, height} = this.canvas;
     if (!this.depth || this.depth.width !== width || this.depth.height !== height) {
       if (this.depth) this.depth.destroy();
-      this.depth = this.device.createTexture({size: [width, height], format: 'depth32float',
-                                              usage: GPUTextureUsage.RENDER_ATTACHMENT});
+      this.depth = this.device.createTexture({
+        size: [width, height],
+        format: 'depth32float',
+        usage: GPUTextureUsage.RENDER_ATTACHMENT
+      });
       this.depthTextureView = this.depth.createView();
     }
     return this.depthTextureView;
@@ -247,8 +278,9 @@ export class Renderer {
     if (this.particles > 0) {
       const n = this.particles;
       if (flags & UPLOAD) {
-        q.writeBuffer(this.states, 0,
-                      this.heap(core._orv_web_device_states(page), n * this.sizes[STATE_SIZE]));
+        q.writeBuffer(
+            this.states, 0,
+            this.heap(core._orv_web_device_states(page), n * this.sizes[STATE_SIZE]));
       }
       if (flags & ON_DEVICE) {
         this.stepParticles(core._orv_web_dt(page), this.heap(core._orv_web_eye(page), 16));
@@ -257,15 +289,24 @@ export class Renderer {
         q.writeBuffer(this.distances, 0, this.heap(core._orv_web_distances(page), n * 4));
       }
     }
-    q.writeBuffer(this.uniforms, 0, this.heap(core._orv_web_picture(page), this.sizes[PICTURE_SIZE]));
-    q.writeBuffer(this.lighting, 0,
-                  this.heap(core._orv_web_lighting(page), this.sizes[LIGHTING_SIZE]));
+    q.writeBuffer(
+        this.uniforms, 0, this.heap(core._orv_web_picture(page), this.sizes[PICTURE_SIZE]));
+    q.writeBuffer(
+        this.lighting, 0, this.heap(core._orv_web_lighting(page), this.sizes[LIGHTING_SIZE]));
     const encoder = d.createCommandEncoder();
     const pass = encoder.beginRenderPass({
-      colorAttachments: [{view: this.context.getCurrentTexture().createView(), loadOp: 'clear',
-                          storeOp: 'store', clearValue: {r: 0, g: 0, b: 0, a: 1}}],
-      depthStencilAttachment: {view: this.depthView(), depthLoadOp: 'clear',
-                               depthStoreOp: 'discard', depthClearValue: 1},
+      colorAttachments: [{
+        view: this.context.getCurrentTexture().createView(),
+        loadOp: 'clear',
+        storeOp: 'store',
+        clearValue: {r: 0, g: 0, b: 0, a: 1}
+      }],
+      depthStencilAttachment: {
+        view: this.depthView(),
+        depthLoadOp: 'clear',
+        depthStoreOp: 'discard',
+        depthClearValue: 1
+      },
     });
     this.encode(pass, flags);
     pass.end();

@@ -8,9 +8,13 @@ import {extname, join, normalize, resolve, sep} from 'node:path';
 import {fileURLToPath} from 'node:url';
 
 const types = {
-  '.html': 'text/html; charset=utf-8', '.js': 'text/javascript; charset=utf-8',
-  '.mjs': 'text/javascript; charset=utf-8', '.css': 'text/css; charset=utf-8',
-  '.wasm': 'application/wasm', '.txt': 'text/plain; charset=utf-8', '.png': 'image/png',
+  '.html': 'text/html; charset=utf-8',
+  '.js': 'text/javascript; charset=utf-8',
+  '.mjs': 'text/javascript; charset=utf-8',
+  '.css': 'text/css; charset=utf-8',
+  '.wasm': 'application/wasm',
+  '.txt': 'text/plain; charset=utf-8',
+  '.png': 'image/png',
 };
 
 // Serves the files under `root`; resolves to the listening server.
@@ -31,9 +35,15 @@ export function serve(root, port = 0) {
       response.end(size < 0 ? 'not found\n' : 'method not allowed\n');
       return;
     }
-    response.writeHead(200, {'Content-Type': types[extname(file)] || 'application/octet-stream',
-                             'Content-Length': size, 'Cache-Control': 'no-cache'});
-    if (request.method === 'HEAD') response.end(); else createReadStream(file).pipe(response);
+    response.writeHead(200, {
+      'Content-Type': types[extname(file)] || 'application/octet-stream',
+      'Content-Length': size,
+      'Cache-Control': 'no-cache'
+    });
+    if (request.method === 'HEAD')
+      response.end();
+    else
+      createReadStream(file).pipe(response);
   });
   return new Promise((done, failed) => {
     server.once('error', failed);
@@ -47,10 +57,14 @@ if (process.argv[1] && resolve(process.argv[1]) === fileURLToPath(import.meta.ur
     console.error('usage: node serve.mjs ROOT [PORT]');
     process.exit(2);
   }
-  serve(root, Number(port || 0)).then((server) => {
-    console.log(`ORV is served at http://127.0.0.1:${server.address().port}/ (Ctrl+C stops it)`);
-  }, (error) => {
-    console.error(`serve.mjs: ${error.message}`);
-    process.exit(1);
-  });
+  serve(root, Number(port || 0))
+      .then(
+          (server) => {
+            console.log(
+                `ORV is served at http://127.0.0.1:${server.address().port}/ (Ctrl+C stops it)`);
+          },
+          (error) => {
+            console.error(`serve.mjs: ${error.message}`);
+            process.exit(1);
+          });
 }

@@ -18,8 +18,9 @@ const examples = join(data, '..', '..', '..', 'examples');
 const module = resolve(site, 'orv_core.js');
 if (!existsSync(module)) {
   // In CI everything is installed and built first, so a missing piece is a failure there.
-  console.log(`${process.env.CI === 'true' ? 'FAIL' : 'SKIP'}: ${module} is not built ` +
-              '(./scripts/web builds it; emscripten is needed)');
+  console.log(
+      `${process.env.CI === 'true' ? 'FAIL' : 'SKIP'}: ${module} is not built ` +
+      '(./scripts/web builds it; emscripten is needed)');
   process.exit(process.env.CI === 'true' ? 1 : 77);
 }
 
@@ -27,10 +28,14 @@ if (!existsSync(module)) {
 const flights = [
   ['default scene, every input', '-', join(data, 'flight.txt'), 160, 1280, 720],
   ['default scene, the long flight', '-', join(examples, 'inputs', 'flight.txt'), 600, 640, 360],
-  ['points and an edge, every input', join(data, 'points.txt'), join(data, 'flight.txt'), 160,
-   401, 299],
-  ['a scene with faces, fog and lights', join(data, 'faces.txt'), join(data, 'flight.txt'), 160,
-   800, 600],
+  [
+    'points and an edge, every input', join(data, 'points.txt'), join(data, 'flight.txt'), 160, 401,
+    299
+  ],
+  [
+    'a scene with faces, fog and lights', join(data, 'faces.txt'), join(data, 'flight.txt'), 160,
+    800, 600
+  ],
 ];
 
 const createOrvCore = createRequire(import.meta.url)(module);
@@ -63,40 +68,54 @@ function wasmTrace(scene, script, frames, width, height) {
 // on the CPU (flag 2 of the record's flags).
 function layout(points, particles, onCpu) {
   const fields = [
-    ['camera', 'f64', 17, 0], ['picture uniforms', 'f32', 32, 0], ['lighting', 'f32', 72, 0],
+    ['camera', 'f64', 17, 0],
+    ['picture uniforms', 'f32', 32, 0],
+    ['lighting', 'f32', 72, 0],
     ['flags', 'u8', 4, 0],
   ];
   if (onCpu && particles > 0) {
-    fields.push(['CPU particle positions', 'f32', 4 * particles, 0],
-                ['CPU particle distances', 'f32', particles, 1]);
+    fields.push(
+        ['CPU particle positions', 'f32', 4 * particles, 0],
+        ['CPU particle distances', 'f32', particles, 1]);
   }
-  fields.push(['device particle positions', 'f32', 4 * particles, 0],
-              ['device particle distances', 'f32', particles, 1],
-              ['action batch', 'f64', 4 * points, 0], ['distance batch', 'f64', points, 1],
-              ['inverse', 'f64', 16, 0], ['RK4 step', 'f32', 8 * particles, 0]);
+  fields.push(
+      ['device particle positions', 'f32', 4 * particles, 0],
+      ['device particle distances', 'f32', particles, 1], ['action batch', 'f64', 4 * points, 0],
+      ['distance batch', 'f64', points, 1], ['inverse', 'f64', 16, 0],
+      ['RK4 step', 'f32', 8 * particles, 0]);
   return fields;
 }
 
-const widths = {f64: 8, f32: 4, u8: 1};
+const widths = {
+  f64: 8,
+  f32: 4,
+  u8: 1
+};
 
 function ulps(type, a, b) {
   if (type === 'u8') return Math.abs(a[0] - b[0]);
-  const bits = (bytes) => type === 'f64' ? new DataView(bytes.buffer, bytes.byteOffset, 8).getBigInt64(0, true)
-                                         : BigInt(new DataView(bytes.buffer, bytes.byteOffset, 4).getInt32(0, true));
+  const bits = (bytes) => type === 'f64' ?
+      new DataView(bytes.buffer, bytes.byteOffset, 8).getBigInt64(0, true) :
+      BigInt(new DataView(bytes.buffer, bytes.byteOffset, 4).getInt32(0, true));
   const d = bits(a) - bits(b);
   return Number(d < 0n ? -d : d);
 }
 
-// Problems as text (none when the records agree), and how many values differed by an allowed ulp.
+// Problems as text (none when the records agree), how many values were compared, and for each
+// field where some differed by an allowed ulp, how many of how many.
 function compare(native, wasm, frames, points, particles) {
   const problems = [];
-  let ulpDifferences = 0, values = 0, at = 0;
-  if (native.length !== wasm.length) problems.push(`native ${native.length} bytes, WebAssembly ${wasm.length}`);
+  const apart = new Map();
+  let values = 0, at = 0;
+  if (native.length !== wasm.length)
+    problems.push(`native ${native.length} bytes, WebAssembly ${wasm.length}`);
   for (let k = 0; k < frames && problems.length === 0; ++k) {
     const flagsAt = at + 17 * 8 + 32 * 4 + 72 * 4;
     const onCpu = native[flagsAt + 2] === 0;
     for (const [name, type, count, allowed] of layout(points, particles, onCpu)) {
       const w = widths[type];
+      const tally = apart.get(name) || {differ: 0, of: 0};
+      tally.of += count;
       for (let i = 0; i < count; ++i, at += w) {
         values += 1;
         const a = native.subarray(at, at + w), b = wasm.subarray(at, at + w);
@@ -106,13 +125,18 @@ function compare(native, wasm, frames, points, particles) {
           problems.push(`frame ${k}, ${name}[${i}]: ${d} ulps apart (allowed ${allowed})`);
           break;
         }
-        ulpDifferences += 1;
+        tally.differ += 1;
       }
+      if (allowed > 0) apart.set(name, tally);
       if (problems.length > 0) break;
     }
   }
-  if (problems.length === 0 && at !== native.length) problems.push(`the records end at byte ${at} of ${native.length}`);
-  return {problems, ulpDifferences, values};
+  if (problems.length === 0 && at !== native.length)
+    problems.push(`the records end at byte ${at} of ${native.length}`);
+  const ulpApart =
+      [...apart].filter(([, t]) => t.differ > 0).map(([name,
+                                                       t]) => `${t.differ} of ${t.of} ${name}`);
+  return {problems, ulpApart, values};
 }
 
 function sceneCounts(scene) {
@@ -129,24 +153,26 @@ const scratch = mkdtempSync(join(tmpdir(), 'orv-core-test-'));
 let failed = 0;
 for (const [name, scene, script, frames, width, height] of flights) {
   const out = join(scratch, 'native.bin');
-  execFileSync(fixture, ['trace', scene, script, String(frames), String(width), String(height), out]);
+  execFileSync(
+      fixture, ['trace', scene, script, String(frames), String(width), String(height), out]);
   const native = readFileSync(out);
   const wasm = Buffer.from(wasmTrace(scene, script, frames, width, height));
   const [points, particles] = sceneCounts(scene);
-  const {problems, ulpDifferences, values} = compare(native, wasm, frames, points, particles);
+  const {problems, ulpApart, values} = compare(native, wasm, frames, points, particles);
   if (native.length === 0 || problems.length > 0) {
     console.log(`FAIL ${name}: ${problems.join('; ') || 'an empty trace'}`);
     failed += 1;
   } else {
-    console.log(`ok   ${name}: ${frames} frames, ${values} values the same` +
-                (ulpDifferences ? ` but ${ulpDifferences} arc cosines 1 ulp apart` : ''));
+    console.log(
+        `ok   ${name}: ${frames} frames, ${values} values, all the same` +
+        (ulpApart.length ? ` but 1 ulp apart: ${ulpApart.join(', ')}` : ''));
   }
 }
 
 // The page's refusals come from the same code: a model, and a line in error.
 for (const [scene, expected] of [
-  [join(examples, 'scenes', 'spiders.txt'), /^scene:\d+: models are not read in the page/],
-  [join(data, 'points.txt'), null],
+         [join(examples, 'scenes', 'spiders.txt'), /^scene:\d+: models are not read in the page/],
+         [join(data, 'points.txt'), null],
 ]) {
   const bytes = text(scene);
   const at = inCore(bytes);
