@@ -138,6 +138,10 @@ function connectInput(core, page) {
     core._orv_web_button(page, 0, button, e.clientX, e.clientY, modBits(e));
     if (button === RIGHT && document.pointerLockElement === canvas) document.exitPointerLock();
   });
+  // The cursor jumps when the lock starts or ends; that is no motion of the user's.
+  document.addEventListener('pointerlockchange', () => {
+    last = null;
+  });
   window.addEventListener('mousemove', (e) => {
     // Locked, the browser reports motion only; otherwise it is measured between positions.
     const locked = document.pointerLockElement === canvas;

@@ -2,7 +2,9 @@
 // calls: a page per scene text; each frame the page reports its events, steps the page and reads
 // what to draw from the WebAssembly memory through the pointers handed out here. Record sizes and
 // the shader texts come from here too, so the page holds no copy of the records' layouts or of
-// the WGSL. Pointers stay valid until the next orv_web_frame or orv_web_destroy of their page.
+// the WGSL. Pointers stay valid until the next orv_web_frame or orv_web_destroy of their page. A
+// page whose scene was refused (orv_web_problem not empty), and a trace's page, take no call but
+// orv_web_problem, orv_web_destroy and (a trace's) orv_web_trace_bytes and orv_web_trace_length.
 #pragma once
 
 #include <cstddef>

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
+#include <string>
 #include <utility>
 
 #include "orv/gpu/batches.hpp"
