@@ -1,17 +1,21 @@
 // The page in headless Chromium (Debian's, on SwiftShader), driven over the DevTools protocol by
 // puppeteer-core and judged from screenshots by numbers:
-//   node page_test.mjs FIXTURE SITE DATA [SHOTS]
+//   node page_test.mjs FIXTURE SITE DATA [VIEW [SHOTS]]
 // FIXTURE is the native orv-web-fixture (where the picture's rule puts each point), SITE the web
-// build's site folder, DATA tests/web/data; the screenshots are kept in SHOTS when it is given.
+// build's site folder, DATA tests/web/data, VIEW the native orv-view (whose stills the page's
+// pictures are compared with; "-" or left out: not compared); the screenshots are kept in SHOTS
+// when it is given.
 // Exits 77 (a skip) when the web build, Chromium or the npm packages are missing, saying why.
 import {execFileSync} from 'node:child_process';
-import {existsSync, mkdirSync, readFileSync, writeFileSync} from 'node:fs';
+import {existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync} from 'node:fs';
+import {tmpdir} from 'node:os';
 import {dirname, join, resolve} from 'node:path';
 import {fileURLToPath} from 'node:url';
 
 const here = dirname(fileURLToPath(import.meta.url));
-const [fixture, site, data, shots] = process.argv.slice(2);
+const [fixture, site, data, view, shots] = process.argv.slice(2);
 const chromium = '/usr/lib/chromium/chromium';
+const swiftshader = '/usr/lib/chromium/vk_swiftshader_icd.json';
 // In CI everything is installed and built first, so a missing piece is a failure there.
 const skip = (why) => {
   console.log(`${process.env.CI === 'true' ? 'FAIL' : 'SKIP'}: ${why}`);
@@ -146,6 +150,28 @@ async function hold(page, key, ms) {
   await page.keyboard.up(key);
 }
 
+// The page's picture against orv-view's still of the same scene (both on Chromium's SwiftShader):
+// how many pixels differ by more than 8 levels in a channel, and the largest difference.
+function againstNative(image, sceneFile) {
+  const still = join(mkdtempSync(join(tmpdir(), 'orv-page-test-')), 'still.png');
+  execFileSync(
+      view,
+      [
+        '--headless', '--still', `${image.width}x${image.height}`, still, '--scene', sceneFile,
+        '--frames', '1'
+      ],
+      {env: {...process.env, VK_ICD_FILENAMES: swiftshader, NODEVICE_SELECT: '1'}});
+  const native = PNG.sync.read(readFileSync(still));
+  rmSync(dirname(still), {recursive: true, force: true});
+  let differ = 0, largest = 0;
+  for (let i = 0; i < image.data.length; i += 4) {
+    const d = Math.max(...[0, 1, 2].map((c) => Math.abs(image.data[i + c] - native.data[i + c])));
+    if (d > 8) differ += 1;
+    largest = Math.max(largest, d);
+  }
+  return {differ, largest};
+}
+
 const pointsFile = join(data, 'points.txt');
 const pointsScene = readFileSync(pointsFile, 'utf8');
 const red = [255, 0, 0];
@@ -208,6 +234,21 @@ try {
         `W brings the red point closer: ${near0.count} → ${near1.count} pixels`);
     check(errors.length === 0, `no console errors (${errors.join(' | ') || 'none'})`);
     await page.close();
+  }
+
+  // What orv-view draws, the page draws: the same scene files at the start, pixel for pixel up
+  // to the rounding of two builds of the same shaders (none differed when this was written).
+  if (view && view !== '-') {
+    for (const name of ['points.txt', 'faces.txt']) {
+      const file = join(data, name);
+      const {page} = await open(browser, readFileSync(file, 'utf8'), 640, 360);
+      const {differ, largest} = againstNative(await screenshot(page, `native-${name}`), file);
+      check(
+          differ <= 0.005 * 640 * 360,
+          `${name} as orv-view draws it: ${differ} pixels differ by more than 8 levels ` +
+              `(largest difference ${largest})`);
+      await page.close();
+    }
   }
 
   // A scene fetched from the address that ?scene= gives (here a data: URL).
