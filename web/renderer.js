@@ -118,6 +118,11 @@ export class Renderer {
   // A copy of `bytes` bytes of the core's memory at `at`.
   heap(at, bytes) { return this.core.HEAPU8.slice(at, at + bytes); }
 
+  // `bytes` bytes of the core's memory at `at` into `buffer`, with no copy of them on the way.
+  upload(buffer, at, bytes) {
+    this.device.queue.writeBuffer(buffer, 0, this.core.HEAPU8, at, bytes);
+  }
+
   makePipelines(pictureSize, lightingSize, vertexSize) {
     const d = this.device, V = GPUShaderStage.VERTEX, F = GPUShaderStage.FRAGMENT;
     const storage = (binding, minBindingSize) =>
@@ -278,21 +283,17 @@ export class Renderer {
     if (this.particles > 0) {
       const n = this.particles;
       if (flags & UPLOAD) {
-        q.writeBuffer(
-            this.states, 0,
-            this.heap(core._orv_web_device_states(page), n * this.sizes[STATE_SIZE]));
+        this.upload(this.states, core._orv_web_device_states(page), n * this.sizes[STATE_SIZE]);
       }
       if (flags & ON_DEVICE) {
         this.stepParticles(core._orv_web_dt(page), this.heap(core._orv_web_eye(page), 16));
       } else {
-        q.writeBuffer(this.positions, 0, this.heap(core._orv_web_positions(page), n * 16));
-        q.writeBuffer(this.distances, 0, this.heap(core._orv_web_distances(page), n * 4));
+        this.upload(this.positions, core._orv_web_positions(page), n * 16);
+        this.upload(this.distances, core._orv_web_distances(page), n * 4);
       }
     }
-    q.writeBuffer(
-        this.uniforms, 0, this.heap(core._orv_web_picture(page), this.sizes[PICTURE_SIZE]));
-    q.writeBuffer(
-        this.lighting, 0, this.heap(core._orv_web_lighting(page), this.sizes[LIGHTING_SIZE]));
+    this.upload(this.uniforms, core._orv_web_picture(page), this.sizes[PICTURE_SIZE]);
+    this.upload(this.lighting, core._orv_web_lighting(page), this.sizes[LIGHTING_SIZE]);
     const encoder = d.createCommandEncoder();
     const pass = encoder.beginRenderPass({
       colorAttachments: [{

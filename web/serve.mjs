@@ -64,7 +64,10 @@ if (process.argv[1] && resolve(process.argv[1]) === fileURLToPath(import.meta.ur
                 `ORV is served at http://127.0.0.1:${server.address().port}/ (Ctrl+C stops it)`);
           },
           (error) => {
-            console.error(`serve.mjs: ${error.message}`);
+            const taken = error.code === 'EADDRINUSE';
+            console.error(
+                taken ? `serve.mjs: port ${port} is taken; choose another (scripts/web --port P)` :
+                        `serve.mjs: ${error.message}`);
             process.exit(1);
           });
 }
