@@ -24,13 +24,6 @@ namespace {
 using orv::web::Page;
 using orv::web::WebSession;
 
-// The projection kernel's text needs the state's declaration before it.
-const std::string& projectionKernel() {
-  static const std::string text =
-      std::string(orv::wgsl_geodesic_state) + "\n" + std::string(orv::wgsl_geodesic_project);
-  return text;
-}
-
 std::string_view shaderText(std::uint32_t which) {
   switch (which) {
     case 0:
@@ -38,7 +31,7 @@ std::string_view shaderText(std::uint32_t which) {
     case 1:
       return orv::buildWgslModule();
     case 2:
-      return projectionKernel();
+      return orv::geodesicProjectModule();
     default:
       return {};
   }

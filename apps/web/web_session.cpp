@@ -130,11 +130,6 @@ std::string WebSession::readout(double fps) const {
 
 namespace {
 
-HomVec4 widen(const GpuHomVec4& v) noexcept {
-  return {static_cast<double>(v.x), static_cast<double>(v.y), static_cast<double>(v.z),
-          static_cast<double>(v.w)};
-}
-
 template <class T>
 void append(std::vector<std::uint8_t>& out, const T& value) {
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
@@ -157,7 +152,7 @@ class TraceRenderer final : public view::FrameRenderer {
     done = {};
     request_ = request;
     if (request.particles_on_device && device_.size() > 0) {
-      device_.step(request.dt, widen(request.eye));
+      device_.step(request.dt, gpuToHomVec4(request.eye));
     }
     return {};
   }
@@ -180,7 +175,7 @@ class TraceRenderer final : public view::FrameRenderer {
 std::vector<HomVec4> scenePoints(const view::ViewScene& scene) {
   std::vector<HomVec4> points;
   for (const GpuVertex& v : scene.lists.points) {
-    points.push_back(widen(v.position));
+    points.push_back(gpuToHomVec4(v.position));
   }
   return points;
 }

@@ -155,10 +155,8 @@ struct ParticlesState {
 };
 
 Status ParticlesState::makeProjection(const std::shared_ptr<DeviceState>& d) {
-  // The kernel's text needs the state's declaration before it.
-  const std::string text =
-      std::string(wgsl_geodesic_state) + "\n" + std::string(wgsl_geodesic_project);
-  Expected<ShaderModule> module = d->createShaderModule("geodesic_project", text);
+  Expected<ShaderModule> module =
+      d->createShaderModule("geodesic_project", geodesicProjectModule());
   if (!module) return module.error();
   project_module = std::move(*module);
   std::array<WGPUBindGroupLayoutEntry, 4> entries{};

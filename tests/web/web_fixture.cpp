@@ -58,9 +58,8 @@ int images(char** argv) {
   const orv::PGL4 w = camera.worldToCamera();
   for (std::size_t i = 0; i < s.lists.points.size(); ++i) {
     const orv::GpuVertex& v = s.lists.points[i];
-    const orv::HomVec4 q{static_cast<double>(v.position.x), static_cast<double>(v.position.y),
-                         static_cast<double>(v.position.z), static_cast<double>(v.position.w)};
-    const orv::PointImage image = orv::imageOfPoint(p, w, q, s.style.point_radius);
+    const orv::PointImage image =
+        orv::imageOfPoint(p, w, orv::gpuToHomVec4(v.position), s.style.point_radius);
     std::printf(
         "{\"index\": %zu, \"rgb\": [%ld, %ld, %ld], \"x\": %.6f, \"y\": %.6f, \"radius\": %.6f, "
         "\"far\": %s, \"drawn\": %s}\n",

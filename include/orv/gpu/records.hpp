@@ -136,6 +136,12 @@ constexpr GpuHomVec4 homVec4ToGpu(HomVec4 p) noexcept {
           static_cast<float>(p.w)};
 }
 
+// The other way, exactly: every f32 is an f64.
+constexpr HomVec4 gpuToHomVec4(GpuHomVec4 g) noexcept {
+  return {static_cast<double>(g.x), static_cast<double>(g.y), static_cast<double>(g.z),
+          static_cast<double>(g.w)};
+}
+
 constexpr GpuPGL4 pgl4ToGpu(const PGL4& m) noexcept {
   GpuPGL4 g;
   for (std::size_t i = 0; i < 16; ++i)

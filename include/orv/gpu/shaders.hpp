@@ -107,28 +107,34 @@ inline constexpr std::array<std::string_view, 7> wgsl_module_parts{
     wgsl_pgl_action_batch,  wgsl_geodesic_rk4_step,
     wgsl_idempotent_newton,
 };
+inline constexpr std::array<std::string_view, 2> wgsl_projection_parts{wgsl_geodesic_state,
+                                                                       wgsl_geodesic_project};
 
-consteval std::size_t wgslModuleLength() {
-  std::size_t n = wgsl_module_parts.size() - 1;  // one LF between each two texts
-  for (const std::string_view part : wgsl_module_parts)
+template <const auto& kParts>
+consteval std::size_t joinedLength() {
+  std::size_t n = kParts.size() - 1;  // one LF between each two texts
+  for (const std::string_view part : kParts)
     n += part.size();
   return n;
 }
 
-// The joined texts followed by a terminating zero that is not part of the text.
-consteval std::array<char, wgslModuleLength() + 1> joinWgslModule() {
-  std::array<char, wgslModuleLength() + 1> out{};
+// The texts of kParts joined with one LF between each two, followed by a terminating zero that is
+// not part of the text.
+template <const auto& kParts>
+consteval std::array<char, joinedLength<kParts>() + 1> joinTexts() {
+  std::array<char, joinedLength<kParts>() + 1> out{};
   std::size_t at = 0;
-  for (std::size_t i = 0; i < wgsl_module_parts.size(); ++i) {
+  for (std::size_t i = 0; i < kParts.size(); ++i) {
     if (i != 0) out[at++] = '\n';
-    for (const char c : wgsl_module_parts[i])
+    for (const char c : kParts[i])
       out[at++] = c;
   }
   out[at] = '\0';
   return out;
 }
 
-inline constexpr std::array<char, wgslModuleLength() + 1> wgsl_module = joinWgslModule();
+inline constexpr auto wgsl_module = joinTexts<wgsl_module_parts>();
+inline constexpr auto wgsl_projection_module = joinTexts<wgsl_projection_parts>();
 
 }  // namespace detail
 
@@ -137,6 +143,12 @@ inline constexpr std::array<char, wgslModuleLength() + 1> wgsl_module = joinWgsl
 // part of it.
 constexpr std::string_view buildWgslModule() noexcept {
   return {detail::wgsl_module.data(), detail::wgsl_module.size() - 1};
+}
+
+// The text that the geodesic_project kernel compiles from: the GeodesicState declaration, one LF,
+// then the kernel, built when the program is built.
+constexpr std::string_view geodesicProjectModule() noexcept {
+  return {detail::wgsl_projection_module.data(), detail::wgsl_projection_module.size() - 1};
 }
 
 // The distance kernel treats a norm below NORM_FLOOR as zero, as fsDistance does: its text carries
